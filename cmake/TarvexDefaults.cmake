@@ -1,0 +1,64 @@
+# Common compile settings for every target of the project.
+function(tarvex_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                           -Wno-sign-conversion -Wnon-virtual-dtor)
+  if(TARVEX_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+if(TARVEX_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TARVEX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TARVEX_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "Unknown TARVEX_SANITIZE value '${TARVEX_SANITIZE}'")
+endif()
+
+# A core library: toolkit-free, warnings on, include root at src/.
+function(tarvex_core_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  tarvex_defaults(${name})
+endfunction()
+
+# A GoogleTest executable registered with CTest. LABELS lets CI pick groups (e.g. serial for TSan).
+function(tarvex_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} tarvex_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  tarvex_defaults(${name})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+endfunction()
+include(GoogleTest)
+
+# A libFuzzer target (clang, TARVEX_FUZZ=ON). scripts/fuzz runs every fuzz_* executable for a
+# bounded time, seeded from the CORPUS folder.
+function(tarvex_fuzzer name)
+  cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(NOT TARVEX_FUZZ)
+    return()
+  endif()
+  add_executable(fuzz_${name} ${F_SOURCES})
+  target_link_libraries(fuzz_${name} PRIVATE ${F_LIBS})
+  target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
+  if(F_CORPUS)
+    file(WRITE ${PROJECT_BINARY_DIR}/fuzz/fuzz_${name}.corpus "${F_CORPUS}")
+  endif()
+endfunction()
+
+# A Google Benchmark executable (not a test: scripts/bench runs them and prints their figures).
+function(tarvex_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT TARVEX_BENCH)
+    return()
+  endif()
+  add_executable(bench_${name} ${B_SOURCES})
+  target_link_libraries(bench_${name} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
+  tarvex_defaults(bench_${name})
+  set_target_properties(bench_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+endfunction()

@@ -1,0 +1,198 @@
+// TfrmMain: the main window's logic, toolkit-free. It owns the view model of the wizard (its named
+// controls) and the state fields of the update; front ends (the Qt window, the command-line tool,
+// the tests) render the view model and call the handlers. Handlers of one concern live in their
+// own source file (MainWizard.cpp, MainStartup.cpp, MainFile.cpp, ...).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/Globals.h"
+#include "app/Platform.h"
+#include "app/ViewModel.h"
+
+namespace tarvex {
+
+// Sub-states of the boot loader commands with follow-on frames.
+enum class TReadStage : std::uint8_t { rsCmd, rsAddress, rsSize, rsData };
+enum class TWriteStage : std::uint8_t { wsCmd, wsAddress, wsData, wsDone };
+enum class TEraseStage : std::uint8_t { esCmd, esPages, esDone };
+enum class TGoStage : std::uint8_t { gsCmd, gsAddress, gsRunning };
+
+// Window client size and the places the wizard's fixed geometry gives.
+inline constexpr int kClientWidth = 690;
+inline constexpr int kClientHeight = 425;
+inline constexpr int kHeaderHeight = 65;
+inline constexpr int kFooterHeight = 47;
+inline constexpr int kSidePanelWidth = 170;
+inline constexpr int kPageCount = 3;
+inline constexpr int kProgBarRestTop = 65;
+
+class TfrmMain {
+ public:
+  // args are the command-line arguments after the program name.
+  TfrmMain(const TPlatform& platform, std::vector<std::string> args);
+  TfrmMain(const TfrmMain&) = delete;
+  TfrmMain& operator=(const TfrmMain&) = delete;
+  ~TfrmMain();
+
+  // ---- View model (declared first: the controls register with it) ------------------------------
+  TViewModel VM;
+
+  TControl frmMain{VM, "frmMain", TControlKind::ckPanel, "", -1, {0, 0, kClientWidth, kClientHeight}};
+  // Header.
+  TControl StatusPanel{VM, "StatusPanel", TControlKind::ckPanel, "", -1, {0, 0, kClientWidth, kHeaderHeight}};
+  TControl lbTaskType{VM, "lbTaskType", TControlKind::ckLabel, "", -1, {16, 10, 400, 24}};
+  TControl lbInstruction{VM, "lbInstruction", TControlKind::ckLabel, "", -1, {32, 38, 460, 16}};
+  TControl imgLogo{VM, "imgLogo", TControlKind::ckImage, "", -1, {500, 4, 182, 57}};
+  // Page area.
+  TControl PgCtrl{VM, "PgCtrl", TControlKind::ckPanel, "", -1,
+                  {0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight - kFooterHeight}};
+  TControl tsPage1{VM, "tsPage1", TControlKind::ckPage, "", 0};
+  TControl tsPage2{VM, "tsPage2", TControlKind::ckPage, "", 1};
+  TControl tsPage3{VM, "tsPage3", TControlKind::ckPage, "", 2};
+  // Footer.
+  TControl Panel2{VM, "Panel2", TControlKind::ckPanel, "", -1,
+                  {0, kClientHeight - kFooterHeight, kClientWidth, kFooterHeight}};
+  TControl btnManual{VM, "btnManual", TControlKind::ckButton, "Instruction Manual...", -1, {12, 11, 130, 25}};
+  TControl btnBack{VM, "btnBack", TControlKind::ckButton, "<< Back", -1, {420, 11, 75, 25}};
+  TControl btnNext{VM, "btnNext", TControlKind::ckButton, "&Next >>", -1, {500, 11, 75, 25}};
+  TControl btnCancel{VM, "btnCancel", TControlKind::ckButton, "Close", -1, {600, 11, 75, 25}};
+  // Side panel; its page follows the active page.
+  TControl pnlSide{VM, "pnlSide", TControlKind::ckPanel, "", 0, {0, 0, kSidePanelWidth, 313}};
+  TControl imgPageIcon{VM, "imgPageIcon", TControlKind::ckImage, "", 0, {1, 1, 168, 156}};
+  TControl lbhdrProduct{VM, "lbhdrProduct", TControlKind::ckLabel, "", 0, {8, 170, 156, 16}};
+  TControl lbHdrVersion{VM, "lbHdrVersion", TControlKind::ckLabel, "", 0, {8, 190, 156, 16}};
+  TControl lbAppName{VM, "lbAppName", TControlKind::ckLabel, "", 0, {8, 268, 156, 16}};
+  TControl lbVersion{VM, "lbVersion", TControlKind::ckLabel, "", 0, {8, 288, 156, 16}};
+
+  // Page 1: port and product.
+  TControl Label1{VM, "Label1", TControlKind::ckLabel, "USB Communication Port:", 0, {190, 20, 160, 16}};
+  TControl cbComPort{VM, "cbComPort", TControlKind::ckComboBox, "", 0, {190, 40, 145, 23}};
+  TControl btnConnect{VM, "btnConnect", TControlKind::ckButton, "Connect", 0, {345, 39, 75, 25}};
+  TControl lbNoPorts{VM, "lbNoPorts", TControlKind::ckLabel,
+                     "No Ports available - Check the USB-Bridge is connected to the PC!", 0,
+                     {430, 30, 245, 40}};
+  TControl GroupBox1{VM, "GroupBox1", TControlKind::ckGroupBox, "Product Information", 0, {190, 80, 485, 175}};
+  TControl lbProductType{VM, "lbProductType", TControlKind::ckLabel, "", 0, {140, 28, 330, 16}};
+  TControl lbSoftwareVer{VM, "lbSoftwareVer", TControlKind::ckLabel, "", 0, {140, 56, 330, 16}};
+  TControl lbSerialNo{VM, "lbSerialNo", TControlKind::ckLabel, "", 0, {140, 84, 330, 16}};
+  TControl lbGuid{VM, "lbGuid", TControlKind::ckLabel, "", 0, {140, 112, 330, 16}};
+  TControl lbMicro{VM, "lbMicro", TControlKind::ckLabel, "", 0, {140, 140, 330, 16}};
+  TControl lbFirmwareDL{VM, "lbFirmwareDL", TControlKind::ckLabel,
+                        "Download latest firmware files from the internet", 0, {190, 270, 300, 16}};
+
+  // Page 2: firmware file.
+  TControl GroupBox3{VM, "GroupBox3", TControlKind::ckGroupBox, "Firmware", 1, {190, 15, 485, 120}};
+  TControl lbFirmwareFolder{VM, "lbFirmwareFolder", TControlKind::ckLabel, "", 1, {80, 28, 390, 16}};
+  TControl edFileName{VM, "edFileName", TControlKind::ckEdit, "", 1, {80, 54, 310, 23}};
+  TControl btnOpenHex{VM, "btnOpenHex", TControlKind::ckButton, "Open...", 1, {396, 53, 75, 25}};
+  TControl btnResetFolder{VM, "btnResetFolder", TControlKind::ckButton, "Reset to default folder", 1,
+                          {80, 86, 160, 25}};
+  TControl GroupBox4{VM, "GroupBox4", TControlKind::ckGroupBox, "File Information", 1, {190, 150, 485, 120}};
+  TControl lbFileProduct{VM, "lbFileProduct", TControlKind::ckLabel, "", 1, {140, 28, 330, 16}};
+  TControl lbFileVersion{VM, "lbFileVersion", TControlKind::ckLabel, "", 1, {140, 56, 330, 16}};
+  TControl lbFileMicro{VM, "lbFileMicro", TControlKind::ckLabel, "", 1, {140, 84, 330, 16}};
+
+  // Page 3: update. Geometry of the status rows is inside GroupBox2.
+  TControl GroupBox2{VM, "GroupBox2", TControlKind::ckGroupBox, "Status Information", 2, {190, 15, 485, 230}};
+  TControl lbBootloader{VM, "lbBootloader", TControlKind::ckLabel, "Selecting flash upgrade mode....", 2,
+                        {12, 30, 170, 16}};
+  TControl lbErase{VM, "lbErase", TControlKind::ckLabel, "Erasing flash memory pages....", 2, {12, 68, 170, 16}};
+  TControl lbWriteData{VM, "lbWriteData", TControlKind::ckLabel, "Writing new flash data...", 2, {12, 105, 170, 16}};
+  TControl lbVerifyData{VM, "lbVerifyData", TControlKind::ckLabel, "Verifying flash data...", 2,
+                        {12, 146, 170, 16}};
+  TControl lbRunApp{VM, "lbRunApp", TControlKind::ckLabel, "Running target application", 2, {12, 182, 170, 16}};
+  TControl imgBootDone{VM, "imgBootDone", TControlKind::ckImage, "", 2, {188, 20, 32, 32}};
+  TControl imgErase{VM, "imgErase", TControlKind::ckImage, "", 2, {188, 58, 32, 32}};
+  TControl imgWrite{VM, "imgWrite", TControlKind::ckImage, "", 2, {188, 96, 32, 32}};
+  TControl imgVerify{VM, "imgVerify", TControlKind::ckImage, "", 2, {188, 134, 32, 32}};
+  TControl imgRunApp{VM, "imgRunApp", TControlKind::ckImage, "", 2, {188, 172, 32, 32}};
+  TControl btnSelFlash{VM, "btnSelFlash", TControlKind::ckButton, "Go", 2, {226, 23, 43, 25}};
+  TControl btnEraseFlash{VM, "btnEraseFlash", TControlKind::ckButton, "Go", 2, {226, 61, 43, 25}};
+  TControl btnWriteFlash{VM, "btnWriteFlash", TControlKind::ckButton, "Go", 2, {226, 99, 43, 25}};
+  TControl btnVerifyFlash{VM, "btnVerifyFlash", TControlKind::ckButton, "Go", 2, {226, 137, 43, 25}};
+  TControl btnRun{VM, "btnRun", TControlKind::ckButton, "Go", 2, {226, 175, 43, 25}};
+  TControl progBar{VM, "progBar", TControlKind::ckProgressBar, "", 2, {226, kProgBarRestTop, 257, 17}};
+  TControl btnStart{VM, "btnStart", TControlKind::ckButton, "Start", 2, {585, 259, 75, 25}};
+
+  // The status rows in order: labels, result images, step buttons.
+  [[nodiscard]] std::vector<TControl*> StatusLabels();
+  [[nodiscard]] std::vector<TControl*> ResultImages();
+  [[nodiscard]] std::vector<TControl*> StepButtons();
+
+  // ---- Start-up, settings, close (MainStartup.cpp) ----------------------------------------------
+  void FormCreate();
+  void FormShow();
+  [[nodiscard]] bool FormCloseQuery() const;
+  void FormClose();
+  // Asks the window to close: true when it may (the front end then calls FormClose and closes).
+  bool btnCancelClick();
+  void LoadSettings();
+  void SaveSettings();
+  std::string GetSpecialFolder(int csidl);
+  void btnManualClick();
+  void OpenManual();
+
+  // ---- Wizard (MainWizard.cpp) ------------------------------------------------------------------
+  void UpdateWizard();
+  void ResetStepDisplay();
+  void btnNextClick();
+  void btnBackClick();
+  void PgCtrlChange();
+  [[nodiscard]] int ActivePageIndex() const { return activePage_; }
+  void SetActivePageIndex(int index);
+
+  // ---- Firmware file (MainFile.cpp) -------------------------------------------------------------
+  void btnOpenHexClick();
+  void btnResetFolderClick();
+
+  // ---- Port list (MainPorts.cpp) ----------------------------------------------------------------
+  void EnumerateComPorts(std::vector<std::string>& list);
+  // The first half: the list, the no-ports label and Connect. SelectRememberedPort is the second.
+  void FillPortList();
+  void SelectRememberedPort();
+  void RefreshPortList();
+
+  // ---- Message boxes ----------------------------------------------------------------------------
+  void MessageDlg(TMsgKind kind, const std::string& text);
+
+  // ---- State fields -----------------------------------------------------------------------------
+  ByteString Rx_Buffer;
+  ByteString Tx_Buffer;
+  std::uint16_t TxTimer = 0;
+  bool PortOpen = false;
+  std::int32_t RetryCount = 0;
+  std::uint8_t CurCmd = 0;
+  TComsState ComsState = TComsState::csPortClosed;
+  TReadStage ReadStage = TReadStage::rsCmd;
+  TWriteStage WriteStage = TWriteStage::wsCmd;
+  TEraseStage EraseStage = TEraseStage::esCmd;
+  TGoStage GoStage = TGoStage::gsCmd;
+  std::uint32_t StartAddr = 0;
+  std::uint32_t EndAddr = 0;
+  std::uint8_t ErasePgIdx = 0;
+  std::uint16_t RWSize = 0;
+  std::vector<std::string> ComPorts;
+  std::int32_t PortIdx = 0;
+  bool ProductReady = false;
+  bool FlashInProgress = false;
+  bool FlashDone = false;
+  bool CommandActive = false;
+  bool ReconnectToProduct = false;
+  std::int32_t USBCount = 0;
+
+  // The file dialog keeps the last chosen file name between openings.
+  std::string OpenDlgFileName;
+
+  [[nodiscard]] const TPlatform& Platform() const { return platform_; }
+  [[nodiscard]] const std::vector<std::string>& Args() const { return args_; }
+
+ private:
+  TPlatform platform_;
+  std::vector<std::string> args_;
+  int activePage_ = 0;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,140 @@
+// Start-up, settings, the advisory dialog, the manual and closing.
+#include <exception>
+
+#include "app/Main.h"
+
+namespace tarvex {
+
+namespace {
+constexpr const char* kSettingsKey = "Software\\Tarvex Ltd\\Tarvex Flash Programer\\1.20.0.0";
+constexpr const char* kValPort = "USB-Bridge Port";
+constexpr const char* kValLastFolder = "Last Folder";
+constexpr const char* kValShowUdl = "Show UDL Message";
+}  // namespace
+
+TfrmMain::TfrmMain(const TPlatform& platform, std::vector<std::string> args)
+    : platform_(platform), args_(std::move(args)) {
+  // Start state of the controls as the window is designed.
+  lbNoPorts.SetVisible(false);
+  lbFirmwareDL.SetVisible(false);
+  for (auto* l : StatusLabels()) l->SetVisible(false);
+  for (auto* i : ResultImages()) i->SetVisible(false);
+  int tag = 1;
+  for (auto* b : StepButtons()) {
+    b->SetEnabled(false);
+    b->SetTag(tag++);
+  }
+  progBar.SetVisible(false);
+}
+
+TfrmMain::~TfrmMain() = default;
+
+std::string TfrmMain::GetSpecialFolder(int csidl) {
+  return platform_.Folders != nullptr ? platform_.Folders->GetSpecialFolder(csidl) : std::string();
+}
+
+void TfrmMain::FormCreate() {
+  imgLogo.SetPicture("TarvexUK");
+  frmMain.SetCaption(kAppName);
+  lbAppName.SetCaption(kAppName);
+  lbVersion.SetCaption(std::string("Version ") + kAppVersion);
+
+  AppFolder = platform_.Folders != nullptr ? platform_.Folders->ProgramFolder() : std::string();
+
+  activePage_ = 0;
+  PgCtrlChange();
+  ImageMemSize = 0;
+  ProductMemSize = 0;
+  ProductReady = false;
+  ReconnectToProduct = false;
+  FileReady = false;
+  FlashInProgress = false;
+  FlashDone = false;
+  UpdateWizard();
+
+  FillPortList();
+
+  USBCount = 0;
+
+  // Data folders, parents first; one that cannot be created is passed over in silence.
+  const std::string sep(1, kPathSep);
+  const std::string base = GetSpecialFolder(CSIDL_COMMON_APPDATA);
+  const std::string maker = base + sep + kMakerFolder + sep;
+  const std::string product = maker + kProductFolder + sep;
+  const std::string logs = product + "Logs" + sep;
+  const std::string firmware = product + "Firmware" + sep;
+  for (const auto& folder : {maker, product, logs, firmware}) {
+    if (platform_.Folders != nullptr && !platform_.Folders->DirectoryExists(folder)) {
+      platform_.Folders->CreateDir(folder);
+    }
+  }
+  LogsFolder = logs;
+  FirmwareFolder = firmware;
+
+  LoadSettings();
+
+  SelectRememberedPort();
+
+  const TSwitches sw = ParseSwitches(args_);
+  ManualMode = sw.ManualMode;
+  NoVerify = sw.NoVerify;
+
+  if (ManualMode) {
+    progBar.SetLeft(275);
+    progBar.SetWidth(208);
+  } else {
+    progBar.SetLeft(226);
+    progBar.SetWidth(257);
+  }
+
+  for (auto* i : ResultImages()) i->SetPicture("Icon_OK");
+}
+
+void TfrmMain::LoadSettings() {
+  if (platform_.Settings == nullptr) return;
+  auto key = platform_.Settings->OpenKey(kSettingsKey, true);
+  if (!key) return;
+  try {
+    PortIdx = key->ValueExists(kValPort) ? key->ReadInteger(kValPort) : -1;
+    LastFolder = key->ValueExists(kValLastFolder) ? key->ReadString(kValLastFolder) : FirmwareFolder;
+    ShowUDLMessage = key->ValueExists(kValShowUdl) ? key->ReadInteger(kValShowUdl) != 0 : true;
+  } catch (const std::exception&) {
+    // A value of the wrong type ends the reading; the values not read keep what they held.
+  }
+  key->Close();
+}
+
+void TfrmMain::SaveSettings() {
+  if (platform_.Settings == nullptr) return;
+  auto key = platform_.Settings->OpenKey(kSettingsKey, true);
+  if (!key) return;
+  key->WriteInteger(kValPort, PortIdx);
+  key->WriteString(kValLastFolder, LastFolder);
+  key->WriteInteger(kValShowUdl, ShowUDLMessage ? 1 : 0);
+  key->Close();
+}
+
+void TfrmMain::FormShow() {
+  if (!ShowUDLMessage || platform_.Advisory == nullptr) return;
+  ShowUDLMessage = !platform_.Advisory->GetUDLMessageOpts();
+}
+
+bool TfrmMain::FormCloseQuery() const { return !FlashInProgress || ManualMode; }
+
+void TfrmMain::FormClose() {
+  SaveSettings();
+}
+
+bool TfrmMain::btnCancelClick() { return FormCloseQuery(); }
+
+void TfrmMain::btnManualClick() { OpenManual(); }
+
+void TfrmMain::OpenManual() {
+  if (platform_.Shell != nullptr) platform_.Shell->Open(AppFolder + kManualFile);
+}
+
+void TfrmMain::MessageDlg(TMsgKind kind, const std::string& text) {
+  if (platform_.MessageBoxes != nullptr) platform_.MessageBoxes->Show(kind, text);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,93 @@
+// The wizard's pages, navigation and the status rows of the update page.
+#include "app/Main.h"
+
+namespace tarvex {
+
+std::vector<TControl*> TfrmMain::StatusLabels() {
+  return {&lbBootloader, &lbErase, &lbWriteData, &lbVerifyData, &lbRunApp};
+}
+
+std::vector<TControl*> TfrmMain::ResultImages() {
+  return {&imgBootDone, &imgErase, &imgWrite, &imgVerify, &imgRunApp};
+}
+
+std::vector<TControl*> TfrmMain::StepButtons() {
+  return {&btnSelFlash, &btnEraseFlash, &btnWriteFlash, &btnVerifyFlash, &btnRun};
+}
+
+void TfrmMain::UpdateWizard() {
+  for (auto* b : StepButtons()) b->SetVisible(ManualMode);
+  if (ManualMode) {
+    for (auto* l : StatusLabels()) l->SetVisible(true);
+  }
+  btnBack.SetEnabled(activePage_ >= 1 && !FlashInProgress);
+  btnNext.SetEnabled(activePage_ < kPageCount - 1 && !FlashInProgress);
+  btnCancel.SetEnabled(!FlashInProgress);
+
+  switch (activePage_) {
+    case 0:
+      imgPageIcon.SetPicture("Icon_USB");
+      lbTaskType.SetCaption("USB settings");
+      lbInstruction.SetCaption(
+          "Connect the USB Lead to the USB port on the control panel, then click \"Connect\".");
+      if (FlashDone) {
+        FlashDone = false;
+        ProductReady = false;
+        ResetStepDisplay();
+      }
+      btnNext.SetEnabled(ProductReady);
+      if (!FileReady) edFileName.SetCaption("");
+      break;
+    case 1:
+      imgPageIcon.SetPicture("Icon_Hex");
+      lbTaskType.SetCaption("Firmware file");
+      lbInstruction.SetCaption("Click \"Open\" to select the firmware file.");
+      lbFirmwareFolder.SetCaption(LastFolder);
+      btnNext.SetEnabled(FileReady);
+      break;
+    case 2:
+      imgPageIcon.SetPicture("Icon_Chip");
+      lbTaskType.SetCaption("Firmware Update");
+      lbInstruction.SetCaption("Click \"Start\" to download the firmware file into the product.");
+      // Only the flash sequence ever disables Start.
+      if (ProductReady && FileReady) btnStart.SetEnabled(true);
+      break;
+    default:
+      break;
+  }
+}
+
+void TfrmMain::ResetStepDisplay() {
+  progBar.SetVisible(false);
+  progBar.SetTop(kProgBarRestTop);
+  progBar.SetPosition(0);
+  if (!ManualMode) {
+    for (auto* l : StatusLabels()) l->SetVisible(false);
+  }
+  for (auto* i : ResultImages()) i->SetVisible(false);
+}
+
+void TfrmMain::SetActivePageIndex(int index) {
+  if (index < 0 || index >= kPageCount || index == activePage_) return;
+  activePage_ = index;
+  PgCtrlChange();
+}
+
+void TfrmMain::btnNextClick() {
+  SetActivePageIndex(activePage_ + 1);
+  UpdateWizard();
+}
+
+void TfrmMain::btnBackClick() {
+  SetActivePageIndex(activePage_ - 1);
+  UpdateWizard();
+}
+
+void TfrmMain::PgCtrlChange() {
+  // One side panel serves all pages: it moves onto the active one, its children with it.
+  for (auto* c : {&pnlSide, &imgPageIcon, &lbhdrProduct, &lbHdrVersion, &lbAppName, &lbVersion}) {
+    c->SetPage(activePage_);
+  }
+}
+
+}  // namespace tarvex
