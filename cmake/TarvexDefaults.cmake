@@ -19,7 +19,13 @@ endif()
 
 # A core library: toolkit-free, warnings on, include root at src/.
 function(tarvex_core_library name)
-  add_library(${name} STATIC ${ARGN})
+  set(srcs ${ARGN})
+  if(NOT srcs)
+    # A subsystem whose sources have not landed yet still gives a (empty) library.
+    set(srcs ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    file(WRITE ${srcs} "// empty\n")
+  endif()
+  add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   tarvex_defaults(${name})
 endfunction()
