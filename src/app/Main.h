@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -148,12 +149,51 @@ class TfrmMain {
   void btnOpenHexClick();
   void btnResetFolderClick();
 
-  // ---- Port list (MainPorts.cpp) ----------------------------------------------------------------
+  // ---- Port list and connection (MainPorts.cpp) -------------------------------------------------
   void EnumerateComPorts(std::vector<std::string>& list);
   // The first half: the list, the no-ports label and Connect. SelectRememberedPort is the second.
   void FillPortList();
   void SelectRememberedPort();
   void RefreshPortList();
+  void btnConnectClick();
+  void OpenPort();
+  void StartConnectJob();
+  void ClosePort();
+
+  // ---- Product link (MainLink.cpp) --------------------------------------------------------------
+  void SendNextTasks();
+  void SendPanelFrame(const ByteString& frame);
+  void ComPortTriggerAvail(std::uint16_t count);
+  void ComPortTriggerTimer(std::uint16_t triggerHandle);
+  // Message 1125: one complete received frame, owned by the handler.
+  void ProcessUDLData(std::unique_ptr<ByteString> frame);
+  void JobFinished(std::uint16_t jobId);
+
+  // ---- Boot loader frames and replies (MainBoot.cpp, MainBootReplies.cpp) -----------------------
+  void SendBootCommand(std::uint8_t cmd);
+  void SendBootFrame(const ByteString& frame);
+  void ProcessBootResponse();
+  // Posts message 1124 (TaskDoneMsg) to this window.
+  void PostTaskDone(std::uint8_t wParam, std::uint8_t lParam);
+
+  // ---- Erase, write, verify, run (MainOperations.cpp) -------------------------------------------
+  void StartErase();
+  void StartWrite();
+  void StartVerify();
+  void StartRun();
+  // true = passed.
+  bool VerifyImages();
+  void WriteVerifyReport();
+
+  // ---- Flash sequence (MainFlash.cpp) -----------------------------------------------------------
+  void btnStartClick();
+  void btnSelFlashClick(int tag);
+  // Message 1124.
+  void TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam);
+
+  // ---- USB arrival and removal (MainUsb.cpp) ----------------------------------------------------
+  void UsbArrival();
+  void UsbRemoval();
 
   // ---- Message boxes ----------------------------------------------------------------------------
   void MessageDlg(TMsgKind kind, const std::string& text);

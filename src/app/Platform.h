@@ -12,6 +12,9 @@
 
 namespace tarvex {
 
+class IComPort;      // serial/ComPortIntf.h
+class IMessagePump;  // serial/MessagePump.h
+
 // Settings store with registry semantics --------------------------------------------------------
 
 // Raised while reading a value stored with another type than the one asked for.
@@ -124,6 +127,10 @@ struct TPlatform {
   IShell* Shell = nullptr;
   IPortEnumerator* Ports = nullptr;
   IAdvisoryDialog* Advisory = nullptr;
+  // The user-interface thread's message queue (messages 1124 and 1125 go through it).
+  IMessagePump* Pump = nullptr;
+  // The serial port component the window talks to the product through.
+  IComPort* ComPort = nullptr;
 };
 
 }  // namespace tarvex

@@ -1,0 +1,39 @@
+// What the main window needs of the serial port component: the operations it calls and the two
+// events it handles. The serial layer's port component implements it; tests substitute a fake.
+// Operations raise the serial layer's exceptions (ESerialException and its subclasses).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tarvex {
+
+class IComPort {
+ public:
+  virtual ~IComPort() = default;
+
+  virtual void SetComNumber(std::uint16_t number) = 0;
+  [[nodiscard]] virtual std::uint16_t ComNumber() const = 0;
+  // True opens the port, false closes it.
+  virtual void SetOpen(bool open) = 0;
+  [[nodiscard]] virtual bool Open() const = 0;
+
+  // A new, inactive timer trigger; returns its handle.
+  virtual std::uint16_t AddTimerTrigger() = 0;
+  virtual void SetTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) = 0;
+  virtual void RemoveTrigger(std::uint16_t handle) = 0;
+
+  // The next unread received byte.
+  virtual char GetChar() = 0;
+  // Queues all bytes for transmission, or none.
+  virtual void PutString(const std::string& bytes) = 0;
+  virtual void FlushInBuffer() = 0;
+  virtual void FlushOutBuffer() = 0;
+
+  // Events, always delivered on the user-interface thread.
+  std::function<void(std::uint16_t count)> OnTriggerAvail;
+  std::function<void(std::uint16_t triggerHandle)> OnTriggerTimer;
+};
+
+}  // namespace tarvex

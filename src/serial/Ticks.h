@@ -1,0 +1,43 @@
+// The serial layer's unit of time, the 55 ms tick, with its clock, one-shot tick timers, and the
+// waits that keep the user-interface thread's messages flowing.
+#pragma once
+
+#include <cstdint>
+
+#include "serial/MessagePump.h"
+
+namespace tarvex {
+
+inline constexpr std::uint32_t TickLength = 55;             // milliseconds
+inline constexpr std::int32_t MaxTimerTicks = 39045157;     // largest signed ms count / 55
+
+struct TTickTimer {
+  std::uint32_t StartTick = 0;
+  std::uint32_t ExpireTick = 0;
+};
+
+// The millisecond clock behind CurrentTick. The program always uses the monotonic clock; tests
+// may install one that runs faster or is stepped by hand.
+class ITickClock {
+ public:
+  virtual ~ITickClock() = default;
+  virtual std::uint32_t Milliseconds() = 0;
+};
+// nullptr restores the monotonic clock. The caller keeps ownership.
+void SetTickClock(ITickClock* clock);
+
+std::uint32_t CurrentTick();
+void StartTickTimer(TTickTimer& timer, std::int32_t ticks);
+bool TickTimerExpired(const TTickTimer& timer);
+std::int32_t TickTimerRemaining(const TTickTimer& timer);
+
+// The user-interface thread's pump that PumpOneMessage and WaitTicks use (set by the front end).
+void SetUiMessagePump(IMessagePump* pump);
+IMessagePump* UiMessagePump();
+
+// Takes and handles one pending message of the user-interface thread; see IMessagePump::PumpOne.
+int PumpOneMessage();
+// Waits the ticks, handling messages meanwhile when yield is set; a quit request ends it early.
+int WaitTicks(std::int32_t ticks, bool yield);
+
+}  // namespace tarvex
