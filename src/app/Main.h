@@ -173,6 +173,8 @@ class TfrmMain {
   void SendBootCommand(std::uint8_t cmd);
   void SendBootFrame(const ByteString& frame);
   void ProcessBootResponse();
+  // The boot loader half of the reply timer's expiry: repeat the frame, or give up on silence.
+  void BootTimeout();
   // Posts message 1124 (TaskDoneMsg) to this window.
   void PostTaskDone(std::uint8_t wParam, std::uint8_t lParam);
 
