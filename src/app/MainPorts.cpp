@@ -73,6 +73,28 @@ void TfrmMain::btnConnectClick() {
   OpenPort();
 }
 
+void TfrmMain::OpenPort() {
+  ClosePort();
+  IComPort* port = platform_.ComPort;
+  if (port == nullptr) return;
+  if (cbComPort.ItemIndex() >= 0) {
+    const auto number = PortNumberOf(cbComPort.SelectedText());
+    if (!number) return;  // not a port number: the port stays closed, nothing is reported
+    PortIdx = *number;
+    port->SetComNumber(*number);
+  }
+  // With nothing selected (the remembered port vanished before a reconnection) the component
+  // keeps the number it had.
+  port->SetOpen(true);
+  TxTimer = port->AddTimerTrigger();
+  port->FlushInBuffer();
+  port->FlushOutBuffer();
+  ComsState = TComsState::csPortOpen;
+  BootloaderMode = false;
+  PortOpen = true;
+  StartConnectJob();
+}
+
 void TfrmMain::ClosePort() {
   IComPort* port = platform_.ComPort;
   if (TxTimer != 0) {
