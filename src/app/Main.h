@@ -149,7 +149,7 @@ class TfrmMain {
   void btnOpenHexClick();
   void btnResetFolderClick();
 
-  // ---- Port list and connection (MainPorts.cpp) -------------------------------------------------
+  // ---- Port list (MainPorts.cpp) and connection (MainConnect.cpp) -------------------------------------------------
   void EnumerateComPorts(std::vector<std::string>& list);
   // The first half: the list, the no-ports label and Connect. SelectRememberedPort is the second.
   void FillPortList();
