@@ -135,10 +135,13 @@ std::unique_ptr<ISettingsKey> LinuxSettingsStore::OpenKey(const std::string& pat
   const fs::path file(filePath_);
   Hive hive;
   if (fs::exists(file, ec)) {
+    // Present but not a readable file: the key cannot be opened.
+    if (!fs::is_regular_file(file, ec)) return nullptr;
     std::ifstream in(file, std::ios::binary);
-    if (!in) return nullptr;  // present but unreadable: the key cannot be opened
+    if (!in) return nullptr;
     std::ostringstream ss;
     ss << in.rdbuf();
+    if (in.bad()) return nullptr;
     hive = Parse(ss.str());
   } else if (ec) {
     return nullptr;
