@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,6 +200,9 @@ class TfrmMain {
 
   // ---- Message boxes ----------------------------------------------------------------------------
   void MessageDlg(TMsgKind kind, const std::string& text);
+  // The default error report for an exception that escaped a handler: an error box with its text.
+  // Front ends call it around every handler they invoke.
+  void ShowException(const std::exception& e);
 
   // ---- State fields -----------------------------------------------------------------------------
   ByteString Rx_Buffer;

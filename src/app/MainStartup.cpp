@@ -133,6 +133,8 @@ void TfrmMain::OpenManual() {
   if (platform_.Shell != nullptr) platform_.Shell->Open(AppFolder + kManualFile);
 }
 
+void TfrmMain::ShowException(const std::exception& e) { MessageDlg(TMsgKind::mkError, e.what()); }
+
 void TfrmMain::MessageDlg(TMsgKind kind, const std::string& text) {
   if (platform_.MessageBoxes != nullptr) platform_.MessageBoxes->Show(kind, text);
 }
