@@ -71,7 +71,9 @@ namespace {
 IDebugOutput* g_debugSink = nullptr;
 }
 
-void SetDebugOutput(IDebugOutput* sink) { g_debugSink = sink; }
+void SetDebugOutput(IDebugOutput* sink) {
+  g_debugSink = sink;
+}
 
 void LogDebug(const std::string& text) {
   if (g_debugSink != nullptr) {
@@ -120,7 +122,9 @@ char DecimalSeparator() {
   return g_decimalSeparator;
 }
 
-void SetDecimalSeparator(char sep) { g_decimalSeparator = sep; }
+void SetDecimalSeparator(char sep) {
+  g_decimalSeparator = sep;
+}
 
 std::string FormatFloat2(double value) {
   std::string s = Format("%.2f", value);  // the C locale is always in force for printf here

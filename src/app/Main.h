@@ -49,14 +49,15 @@ class TfrmMain {
   TControl lbInstruction{VM, "lbInstruction", TControlKind::ckLabel, "", -1, {32, 38, 460, 16}};
   TControl imgLogo{VM, "imgLogo", TControlKind::ckImage, "", -1, {500, 4, 182, 57}};
   // Page area.
-  TControl PgCtrl{VM, "PgCtrl", TControlKind::ckPanel, "", -1,
-                  {0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight - kFooterHeight}};
+  TControl PgCtrl{
+      VM, "PgCtrl", TControlKind::ckPanel,
+      "", -1,       {0, kHeaderHeight, kClientWidth, kClientHeight - kHeaderHeight - kFooterHeight}};
   TControl tsPage1{VM, "tsPage1", TControlKind::ckPage, "", 0};
   TControl tsPage2{VM, "tsPage2", TControlKind::ckPage, "", 1};
   TControl tsPage3{VM, "tsPage3", TControlKind::ckPage, "", 2};
   // Footer.
-  TControl Panel2{VM, "Panel2", TControlKind::ckPanel, "", -1,
-                  {0, kClientHeight - kFooterHeight, kClientWidth, kFooterHeight}};
+  TControl Panel2{VM, "Panel2", TControlKind::ckPanel,
+                  "", -1,       {0, kClientHeight - kFooterHeight, kClientWidth, kFooterHeight}};
   TControl btnManual{VM, "btnManual", TControlKind::ckButton, "Instruction Manual...", -1, {12, 11, 130, 25}};
   TControl btnBack{VM, "btnBack", TControlKind::ckButton, "<< Back", -1, {420, 11, 75, 25}};
   TControl btnNext{VM, "btnNext", TControlKind::ckButton, "&Next >>", -1, {500, 11, 75, 25}};
@@ -73,25 +74,30 @@ class TfrmMain {
   TControl Label1{VM, "Label1", TControlKind::ckLabel, "USB Communication Port:", 0, {190, 20, 160, 16}};
   TControl cbComPort{VM, "cbComPort", TControlKind::ckComboBox, "", 0, {190, 40, 145, 23}};
   TControl btnConnect{VM, "btnConnect", TControlKind::ckButton, "Connect", 0, {345, 39, 75, 25}};
-  TControl lbNoPorts{VM, "lbNoPorts", TControlKind::ckLabel,
-                     "No Ports available - Check the USB-Bridge is connected to the PC!", 0,
+  TControl lbNoPorts{VM,
+                     "lbNoPorts",
+                     TControlKind::ckLabel,
+                     "No Ports available - Check the USB-Bridge is connected to the PC!",
+                     0,
                      {430, 30, 245, 40}};
-  TControl GroupBox1{VM, "GroupBox1", TControlKind::ckGroupBox, "Product Information", 0, {190, 80, 485, 175}};
+  TControl GroupBox1{VM, "GroupBox1",        TControlKind::ckGroupBox, "Product Information",
+                     0,  {190, 80, 485, 175}};
   TControl lbProductType{VM, "lbProductType", TControlKind::ckLabel, "", 0, {140, 28, 330, 16}};
   TControl lbSoftwareVer{VM, "lbSoftwareVer", TControlKind::ckLabel, "", 0, {140, 56, 330, 16}};
   TControl lbSerialNo{VM, "lbSerialNo", TControlKind::ckLabel, "", 0, {140, 84, 330, 16}};
   TControl lbGuid{VM, "lbGuid", TControlKind::ckLabel, "", 0, {140, 112, 330, 16}};
   TControl lbMicro{VM, "lbMicro", TControlKind::ckLabel, "", 0, {140, 140, 330, 16}};
-  TControl lbFirmwareDL{VM, "lbFirmwareDL", TControlKind::ckLabel,
-                        "Download latest firmware files from the internet", 0, {190, 270, 300, 16}};
+  TControl lbFirmwareDL{
+      VM, "lbFirmwareDL",     TControlKind::ckLabel, "Download latest firmware files from the internet",
+      0,  {190, 270, 300, 16}};
 
   // Page 2: firmware file.
   TControl GroupBox3{VM, "GroupBox3", TControlKind::ckGroupBox, "Firmware", 1, {190, 15, 485, 120}};
   TControl lbFirmwareFolder{VM, "lbFirmwareFolder", TControlKind::ckLabel, "", 1, {80, 28, 390, 16}};
   TControl edFileName{VM, "edFileName", TControlKind::ckEdit, "", 1, {80, 54, 310, 23}};
   TControl btnOpenHex{VM, "btnOpenHex", TControlKind::ckButton, "Open...", 1, {396, 53, 75, 25}};
-  TControl btnResetFolder{VM, "btnResetFolder", TControlKind::ckButton, "Reset to default folder", 1,
-                          {80, 86, 160, 25}};
+  TControl btnResetFolder{VM, "btnResetFolder", TControlKind::ckButton, "Reset to default folder",
+                          1,  {80, 86, 160, 25}};
   TControl GroupBox4{VM, "GroupBox4", TControlKind::ckGroupBox, "File Information", 1, {190, 150, 485, 120}};
   TControl lbFileProduct{VM, "lbFileProduct", TControlKind::ckLabel, "", 1, {140, 28, 330, 16}};
   TControl lbFileVersion{VM, "lbFileVersion", TControlKind::ckLabel, "", 1, {140, 56, 330, 16}};
@@ -99,13 +105,16 @@ class TfrmMain {
 
   // Page 3: update. Geometry of the status rows is inside GroupBox2.
   TControl GroupBox2{VM, "GroupBox2", TControlKind::ckGroupBox, "Status Information", 2, {190, 15, 485, 230}};
-  TControl lbBootloader{VM, "lbBootloader", TControlKind::ckLabel, "Selecting flash upgrade mode....", 2,
-                        {12, 30, 170, 16}};
-  TControl lbErase{VM, "lbErase", TControlKind::ckLabel, "Erasing flash memory pages....", 2, {12, 68, 170, 16}};
-  TControl lbWriteData{VM, "lbWriteData", TControlKind::ckLabel, "Writing new flash data...", 2, {12, 105, 170, 16}};
-  TControl lbVerifyData{VM, "lbVerifyData", TControlKind::ckLabel, "Verifying flash data...", 2,
-                        {12, 146, 170, 16}};
-  TControl lbRunApp{VM, "lbRunApp", TControlKind::ckLabel, "Running target application", 2, {12, 182, 170, 16}};
+  TControl lbBootloader{VM, "lbBootloader",   TControlKind::ckLabel, "Selecting flash upgrade mode....",
+                        2,  {12, 30, 170, 16}};
+  TControl lbErase{VM, "lbErase",        TControlKind::ckLabel, "Erasing flash memory pages....",
+                   2,  {12, 68, 170, 16}};
+  TControl lbWriteData{VM, "lbWriteData",     TControlKind::ckLabel, "Writing new flash data...",
+                       2,  {12, 105, 170, 16}};
+  TControl lbVerifyData{VM, "lbVerifyData",    TControlKind::ckLabel, "Verifying flash data...",
+                        2,  {12, 146, 170, 16}};
+  TControl lbRunApp{VM, "lbRunApp",        TControlKind::ckLabel, "Running target application",
+                    2,  {12, 182, 170, 16}};
   TControl imgBootDone{VM, "imgBootDone", TControlKind::ckImage, "", 2, {188, 20, 32, 32}};
   TControl imgErase{VM, "imgErase", TControlKind::ckImage, "", 2, {188, 58, 32, 32}};
   TControl imgWrite{VM, "imgWrite", TControlKind::ckImage, "", 2, {188, 96, 32, 32}};
@@ -150,7 +159,8 @@ class TfrmMain {
   void btnOpenHexClick();
   void btnResetFolderClick();
 
-  // ---- Port list (MainPorts.cpp) and connection (MainConnect.cpp) -------------------------------------------------
+  // ---- Port list (MainPorts.cpp) and connection (MainConnect.cpp)
+  // -------------------------------------------------
   void EnumerateComPorts(std::vector<std::string>& list);
   // The first half: the list, the no-ports label and Connect. SelectRememberedPort is the second.
   void FillPortList();

@@ -119,21 +119,29 @@ void TfrmMain::FormShow() {
   ShowUDLMessage = !platform_.Advisory->GetUDLMessageOpts();
 }
 
-bool TfrmMain::FormCloseQuery() const { return !FlashInProgress || ManualMode; }
+bool TfrmMain::FormCloseQuery() const {
+  return !FlashInProgress || ManualMode;
+}
 
 void TfrmMain::FormClose() {
   SaveSettings();
 }
 
-bool TfrmMain::btnCancelClick() { return FormCloseQuery(); }
+bool TfrmMain::btnCancelClick() {
+  return FormCloseQuery();
+}
 
-void TfrmMain::btnManualClick() { OpenManual(); }
+void TfrmMain::btnManualClick() {
+  OpenManual();
+}
 
 void TfrmMain::OpenManual() {
   if (platform_.Shell != nullptr) platform_.Shell->Open(AppFolder + kManualFile);
 }
 
-void TfrmMain::ShowException(const std::exception& e) { MessageDlg(TMsgKind::mkError, e.what()); }
+void TfrmMain::ShowException(const std::exception& e) {
+  MessageDlg(TMsgKind::mkError, e.what());
+}
 
 void TfrmMain::MessageDlg(TMsgKind kind, const std::string& text) {
   if (platform_.MessageBoxes != nullptr) platform_.MessageBoxes->Show(kind, text);

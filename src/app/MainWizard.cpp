@@ -52,8 +52,7 @@ void TfrmMain::UpdateWizard() {
       // Only the flash sequence ever disables Start.
       if (ProductReady && FileReady) btnStart.SetEnabled(true);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

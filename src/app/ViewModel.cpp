@@ -2,8 +2,8 @@
 
 namespace tarvex {
 
-TControl::TControl(TViewModel& owner, std::string name, TControlKind kind, std::string caption,
-                   int page, TGeometry geometry)
+TControl::TControl(TViewModel& owner, std::string name, TControlKind kind, std::string caption, int page,
+                   TGeometry geometry)
     : owner_(owner),
       name_(std::move(name)),
       kind_(kind),
@@ -13,7 +13,9 @@ TControl::TControl(TViewModel& owner, std::string name, TControlKind kind, std::
   owner_.Register(this);
 }
 
-void TControl::Changed() { owner_.Notify(*this); }
+void TControl::Changed() {
+  owner_.Notify(*this);
+}
 
 void TControl::SetPage(int page) {
   if (page_ == page) return;

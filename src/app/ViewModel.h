@@ -11,8 +11,18 @@ namespace tarvex {
 
 class TViewModel;
 
-enum class TControlKind { ckLabel, ckButton, ckImage, ckComboBox, ckEdit, ckProgressBar, ckGroupBox,
-                          ckPanel, ckCheckBox, ckPage };
+enum class TControlKind {
+  ckLabel,
+  ckButton,
+  ckImage,
+  ckComboBox,
+  ckEdit,
+  ckProgressBar,
+  ckGroupBox,
+  ckPanel,
+  ckCheckBox,
+  ckPage
+};
 
 struct TGeometry {
   int Left = 0, Top = 0, Width = 0, Height = 0;
@@ -23,8 +33,8 @@ struct TGeometry {
 class TControl {
  public:
   // Parent: -1 for the header, footer and side panel; 0..2 for the wizard pages.
-  TControl(TViewModel& owner, std::string name, TControlKind kind, std::string caption = {},
-           int page = -1, TGeometry geometry = {});
+  TControl(TViewModel& owner, std::string name, TControlKind kind, std::string caption = {}, int page = -1,
+           TGeometry geometry = {});
   TControl(const TControl&) = delete;
   TControl& operator=(const TControl&) = delete;
 

@@ -8,8 +8,8 @@
 
 namespace tarvex {
 
-inline constexpr std::uint32_t TickLength = 55;             // milliseconds
-inline constexpr std::int32_t MaxTimerTicks = 39045157;     // largest signed ms count / 55
+inline constexpr std::uint32_t TickLength = 55;          // milliseconds
+inline constexpr std::int32_t MaxTimerTicks = 39045157;  // largest signed ms count / 55
 
 struct TTickTimer {
   std::uint32_t StartTick = 0;

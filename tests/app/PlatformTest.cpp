@@ -1,11 +1,11 @@
 // The Linux and console implementations of the platform seams.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "app/platform/ConsoleServices.h"
 #include "app/platform/LinuxFolders.h"

@@ -19,9 +19,9 @@ class Startup : public ::testing::Test {
 TEST_F(Startup, FirstStartCreatesTheFoldersParentsFirst) {
   TfrmMain frm(fp.Get(), {});
   frm.FormCreate();
-  const std::vector<std::string> expected = {
-      "/data/Tarvex Ltd/", "/data/Tarvex Ltd/Flash Programmer/", "/data/Tarvex Ltd/Flash Programmer/Logs/",
-      "/data/Tarvex Ltd/Flash Programmer/Firmware/"};
+  const std::vector<std::string> expected = {"/data/Tarvex Ltd/", "/data/Tarvex Ltd/Flash Programmer/",
+                                             "/data/Tarvex Ltd/Flash Programmer/Logs/",
+                                             "/data/Tarvex Ltd/Flash Programmer/Firmware/"};
   EXPECT_EQ(fp.folders.created, expected);
   EXPECT_EQ(LogsFolder, expected[2]);
   EXPECT_EQ(FirmwareFolder, expected[3]);
@@ -93,8 +93,8 @@ TEST_F(Startup, WrongTypedValueStopsLoadingThere) {
   TfrmMain frm(fp.Get(), {});
   frm.FormCreate();
   EXPECT_EQ(frm.PortIdx, 4);
-  EXPECT_EQ(LastFolder, "");       // not read: keeps what it held
-  EXPECT_FALSE(ShowUDLMessage);    // not read: the dialog setting reads false for this run
+  EXPECT_EQ(LastFolder, "");         // not read: keeps what it held
+  EXPECT_FALSE(ShowUDLMessage);      // not read: the dialog setting reads false for this run
   EXPECT_GE(fp.settings.closes, 1);  // the key is closed all the same
 }
 

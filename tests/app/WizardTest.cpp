@@ -169,11 +169,12 @@ TEST_F(Wizard, ObserversHearEachChangeOnce) {
 
 TEST_F(Wizard, EveryNamedControlIsReachableByName) {
   auto frm = Make();
-  for (const char* name : {"lbTaskType", "lbInstruction", "imgLogo", "btnManual", "btnBack", "btnNext",
-                           "btnCancel", "pnlSide", "imgPageIcon", "cbComPort", "btnConnect", "lbNoPorts",
-                           "lbGuid", "lbMicro", "edFileName", "btnOpenHex", "btnResetFolder",
-                           "lbFileProduct", "lbFileVersion", "lbFileMicro", "progBar", "btnStart",
-                           "btnSelFlash", "btnRun", "imgVerify", "lbRunApp"}) {
+  for (const char* name :
+       {"lbTaskType",    "lbInstruction", "imgLogo",     "btnManual",  "btnBack",        "btnNext",
+        "btnCancel",     "pnlSide",       "imgPageIcon", "cbComPort",  "btnConnect",     "lbNoPorts",
+        "lbGuid",        "lbMicro",       "edFileName",  "btnOpenHex", "btnResetFolder", "lbFileProduct",
+        "lbFileVersion", "lbFileMicro",   "progBar",     "btnStart",   "btnSelFlash",    "btnRun",
+        "imgVerify",     "lbRunApp"}) {
     EXPECT_NE(frm->VM.Find(name), nullptr) << name;
   }
   EXPECT_EQ(frm->btnNext.Caption(), "&Next >>");

@@ -1,8 +1,8 @@
 #include "app/platform/LinuxFolders.h"
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace tarvex {
 

@@ -1,11 +1,11 @@
 #include "app/platform/LinuxSettingsStore.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace tarvex {
 
@@ -55,9 +55,7 @@ class FileKey : public ISettingsKey {
     }
   }
 
-  [[nodiscard]] bool ValueExists(const std::string& name) const override {
-    return Values().count(name) != 0;
-  }
+  [[nodiscard]] bool ValueExists(const std::string& name) const override { return Values().count(name) != 0; }
   [[nodiscard]] std::int32_t ReadInteger(const std::string& name) const override {
     const auto& v = Values().at(name);
     if (!std::holds_alternative<std::int32_t>(v)) {
