@@ -128,6 +128,22 @@ class TfrmMain {
   TControl progBar{VM, "progBar", TControlKind::ckProgressBar, "", 2, {226, kProgBarRestTop, 257, 17}};
   TControl btnStart{VM, "btnStart", TControlKind::ckButton, "Start", 2, {585, 259, 75, 25}};
 
+  // Fixed captions inside the group boxes.
+  TControl lbCapProductType{
+      VM, "lbCapProductType", TControlKind::ckLabel, "Product Type:", 0, {12, 28, 120, 16}};
+  TControl lbCapSoftwareVer{
+      VM, "lbCapSoftwareVer", TControlKind::ckLabel, "Software Version:", 0, {12, 56, 120, 16}};
+  TControl lbCapSerialNo{VM, "lbCapSerialNo", TControlKind::ckLabel, "Serial Number:", 0, {12, 84, 120, 16}};
+  TControl lbCapGuid{VM, "lbCapGuid", TControlKind::ckLabel, "Unique ID:", 0, {12, 112, 120, 16}};
+  TControl lbCapMicro{VM, "lbCapMicro", TControlKind::ckLabel, "Microcontroller:", 0, {12, 140, 120, 16}};
+  TControl lbCapFolder{VM, "lbCapFolder", TControlKind::ckLabel, "Folder:", 1, {12, 28, 64, 16}};
+  TControl lbCapFlashFile{VM, "lbCapFlashFile", TControlKind::ckLabel, "Flash File:", 1, {12, 58, 64, 16}};
+  TControl lbCapFileProduct{
+      VM, "lbCapFileProduct", TControlKind::ckLabel, "Product Type:", 1, {12, 28, 120, 16}};
+  TControl lbCapFileVersion{VM, "lbCapFileVersion", TControlKind::ckLabel, "Version:", 1, {12, 56, 120, 16}};
+  TControl lbCapFileMicro{
+      VM, "lbCapFileMicro", TControlKind::ckLabel, "Microcontroller:", 1, {12, 84, 120, 16}};
+
   // The status rows in order: labels, result images, step buttons.
   [[nodiscard]] std::vector<TControl*> StatusLabels();
   [[nodiscard]] std::vector<TControl*> ResultImages();

@@ -1,5 +1,6 @@
 // Start-up, settings, the advisory dialog, the manual and closing.
 #include <exception>
+#include <utility>
 
 #include "app/Main.h"
 
@@ -14,6 +15,27 @@ constexpr const char* kValShowUdl = "Show UDL Message";
 
 TfrmMain::TfrmMain(const TPlatform& platform, std::vector<std::string> args)
     : platform_(platform), args_(std::move(args)) {
+  // Containers: the geometry of these controls is relative to the named panel or group box.
+  const std::pair<TControl*, std::vector<TControl*>> containers[] = {
+      {&StatusPanel, {&lbTaskType, &lbInstruction, &imgLogo}},
+      {&Panel2, {&btnManual, &btnBack, &btnNext, &btnCancel}},
+      {&pnlSide, {&imgPageIcon, &lbhdrProduct, &lbHdrVersion, &lbAppName, &lbVersion}},
+      {&GroupBox1,
+       {&lbCapProductType, &lbCapSoftwareVer, &lbCapSerialNo, &lbCapGuid, &lbCapMicro, &lbProductType,
+        &lbSoftwareVer, &lbSerialNo, &lbGuid, &lbMicro}},
+      {&GroupBox3,
+       {&lbCapFolder, &lbCapFlashFile, &lbFirmwareFolder, &edFileName, &btnOpenHex, &btnResetFolder}},
+      {&GroupBox4,
+       {&lbCapFileProduct, &lbCapFileVersion, &lbCapFileMicro, &lbFileProduct, &lbFileVersion, &lbFileMicro}},
+      {&GroupBox2,
+       {&lbBootloader, &lbErase, &lbWriteData, &lbVerifyData, &lbRunApp, &imgBootDone, &imgErase, &imgWrite,
+        &imgVerify, &imgRunApp, &btnSelFlash, &btnEraseFlash, &btnWriteFlash, &btnVerifyFlash, &btnRun,
+        &progBar}},
+  };
+  for (const auto& [container, children] : containers) {
+    for (auto* c : children) c->SetParentName(container->Name());
+  }
+
   // Start state of the controls as the window is designed.
   lbNoPorts.SetVisible(false);
   lbFirmwareDL.SetVisible(false);

@@ -42,6 +42,10 @@ class TControl {
   [[nodiscard]] TControlKind Kind() const { return kind_; }
   [[nodiscard]] int Page() const { return page_; }
   void SetPage(int page);
+  // The container whose client area the geometry is relative to: a panel or group box's name, or
+  // empty for the window (header and footer) or the page.
+  [[nodiscard]] const std::string& ParentName() const { return parent_; }
+  void SetParentName(const std::string& parent) { parent_ = parent; }
 
   [[nodiscard]] const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
@@ -85,6 +89,7 @@ class TControl {
   std::string name_;
   TControlKind kind_;
   int page_;
+  std::string parent_;
   std::string caption_;
   bool visible_ = true;
   bool enabled_ = true;
