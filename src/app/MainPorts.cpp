@@ -1,8 +1,9 @@
-// The serial port list of the first page.
+// The serial port list of the first page, and closing the port.
 #include <algorithm>
 #include <cctype>
 
 #include "app/Main.h"
+#include "serial/ComPortIntf.h"
 
 namespace tarvex {
 
@@ -36,6 +37,17 @@ void TfrmMain::SelectRememberedPort() {
 void TfrmMain::RefreshPortList() {
   FillPortList();
   SelectRememberedPort();
+}
+
+void TfrmMain::ClosePort() {
+  IComPort* port = platform_.ComPort;
+  if (TxTimer != 0) {
+    if (port != nullptr) port->RemoveTrigger(TxTimer);
+    TxTimer = 0;
+  }
+  if (port != nullptr) port->SetOpen(false);
+  PortOpen = false;
+  ComsState = TComsState::csPortClosed;
 }
 
 }  // namespace tarvex
