@@ -35,6 +35,15 @@ std::int32_t TickTimerRemaining(const TTickTimer& timer);
 void SetUiMessagePump(IMessagePump* pump);
 IMessagePump* UiMessagePump();
 
+// The messages with which the dispatcher hands a fired trigger to the port component.
+inline constexpr std::uint32_t MsgTriggerAvail = 0x7E01;
+inline constexpr std::uint32_t MsgTriggerData = 0x7E02;
+inline constexpr std::uint32_t MsgTriggerTimer = 0x7E03;
+inline constexpr std::uint32_t MsgTriggerStatus = 0x7E04;
+inline constexpr std::uint32_t MsgPortOpen = 0x7E08;
+inline constexpr std::uint32_t MsgPortClose = 0x7E09;
+inline constexpr std::uint32_t MsgClosePending = 0x7E0A;
+
 // Takes and handles one pending message of the user-interface thread; see IMessagePump::PumpOne.
 int PumpOneMessage();
 // Waits the ticks, handling messages meanwhile when yield is set; a quit request ends it early.
