@@ -1,0 +1,78 @@
+// The firmware file page: opening a HEX file, showing what it is for, and accepting or refusing it
+// for the connected product.
+#include "app/Main.h"
+#include "app/ProductCatalogue.h"
+#include "firmware/Acceptance.h"
+#include "firmware/FlashImage.h"
+#include "firmware/HexFile.h"
+
+namespace tarvex {
+
+namespace {
+
+// Folder part of a path, with its trailing separator; empty when the path names no folder.
+std::string FolderOf(const std::string& path) {
+  const std::size_t sep = path.find_last_of(std::string("/") + kPathSep);
+  return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+}
+
+}  // namespace
+
+void TfrmMain::btnOpenHexClick() {
+  TProductInfo fileInfo;  // every identity field starts at zero for each opening
+  if (platform_.FileDialog == nullptr) return;
+
+  TOpenDialogOptions opts;
+  opts.Title = "Select Firmware File";
+  opts.Filter = "Hex Files (*.hex)|*.hex";
+  opts.DefaultExt = "*.hex";
+  const bool lastExists = platform_.Folders != nullptr && platform_.Folders->DirectoryExists(LastFolder);
+  opts.InitialDir = lastExists ? LastFolder : FirmwareFolder;
+  opts.FileName = OpenDlgFileName;
+  const auto chosen = platform_.FileDialog->Execute(opts);
+  if (!chosen) return;
+  OpenDlgFileName = *chosen;
+
+  ResetMemory(kDeviceImage);
+  ResetMemory(kFileImage);
+  // The folder moves even when the file then fails: the installer is likely to pick again there.
+  LastFolder = FolderOf(*chosen);
+
+  if (!LoadHexFile(*chosen)) {
+    FileReady = false;
+    MessageDlg(TMsgKind::mkError, kMsgErrorReadingFile);
+    return;
+  }
+  // An image with nothing to write would leave erase and write without a first page.
+  if (CountBlocks() == 0) {
+    FileReady = false;
+    LogDebug(kMsgNoFirmwareData);
+    MessageDlg(TMsgKind::mkError, kMsgNoFirmwareData);
+    return;
+  }
+
+  ReadFileIdentity(*chosen, fileInfo);
+  edFileName.SetCaption(*chosen);
+  LogDebug(Format("Hex File Loaded: %s", chosen->c_str()));
+  FileReady = false;
+
+  lbFileProduct.SetCaption(GetProductName(fileInfo.ProductCode, fileInfo.Variant));
+  lbFileVersion.SetCaption(FormatVersion(fileInfo.Major, fileInfo.Minor));
+  lbFileMicro.SetCaption(FileMicroText(fileInfo));
+
+  const TFileVerdict verdict = JudgeFile(ProductInfo, fileInfo);
+  if (verdict.Accepted) {
+    FileReady = true;
+    if (!verdict.Warning.empty()) MessageDlg(TMsgKind::mkWarning, verdict.Warning);
+  } else {
+    MessageDlg(TMsgKind::mkError, verdict.Error);
+  }
+  UpdateWizard();
+}
+
+void TfrmMain::btnResetFolderClick() {
+  LastFolder = FirmwareFolder;
+  lbFirmwareFolder.SetCaption(LastFolder);
+}
+
+}  // namespace tarvex
