@@ -120,6 +120,7 @@ int TSerBaseDispatcher::InitPort(const std::string& comName, std::int32_t baud, 
       std::lock_guard lock(DispSection);
       LastTailData = 0;
       DBufHead = DBufTail = NotifyTail = 0;
+      filledTotal_ = notifiedTotal_ = 0;
       InAvailMessage = false;
     }
     ModemStatus = DeviceModemStatus();
@@ -340,11 +341,13 @@ void TSerBaseDispatcher::FillDispatchBuffer() {
   const int got = DeviceRead(DBuffer.data() + DBufHead, contiguous);
   if (got <= 0) return;
   DBufHead = (DBufHead + static_cast<std::uint32_t>(got)) % kDispatchBufferSize;
+  filledTotal_ += static_cast<std::uint32_t>(got);
   DispatchFull = DBufHead == DBufTail;
   if (static_cast<std::uint32_t>(got) == contiguous && second != 0) {
     const int more = DeviceRead(DBuffer.data() + DBufHead, second);
     if (more > 0) {
       DBufHead = (DBufHead + static_cast<std::uint32_t>(more)) % kDispatchBufferSize;
+      filledTotal_ += static_cast<std::uint32_t>(more);
       DispatchFull = DBufHead == DBufTail;
     }
   }
@@ -358,12 +361,16 @@ bool TSerBaseDispatcher::EvaluateReceiveTriggers() {
   }
   std::uint32_t available = 0;
   std::uint32_t head = 0;
+  std::uint64_t filled = 0;
   {
     std::lock_guard lock(DispSection);
     if (DBuffer.empty()) return false;
     LastTailData = DBufHead;
     head = DBufHead;
-    if (length == 0 || head == NotifyTail) return false;
+    filled = filledTotal_;
+    // New bytes are told by the count moved in, not by the write position: exactly a ring's
+    // worth of new bytes brings the position back where it was and would never be reported.
+    if (length == 0 || filled == notifiedTotal_) return false;
     available = RingBytes() - (InAvailMessage ? GetCount : 0);
     if (available < length) return false;
   }
@@ -371,6 +378,7 @@ bool TSerBaseDispatcher::EvaluateReceiveTriggers() {
   {
     std::lock_guard lock(DispSection);
     NotifyTail = head;
+    notifiedTotal_ = filled;
   }
   return fired;
 }

@@ -317,6 +317,8 @@ class TSerBaseDispatcher {
   std::atomic<bool> threadRunning_[4] = {false, false, false, false};
   std::atomic<std::uint64_t> passCount_{0};
   std::atomic<std::uint32_t> queuedInput_{0};  // input count of the last fill
+  std::uint64_t filledTotal_ = 0;              // DispSection: bytes ever moved into the ring
+  std::uint64_t notifiedTotal_ = 0;            // DispSection: filledTotal_ at the last event
   bool shutDown_ = false;
 };
 

@@ -134,6 +134,11 @@ int TPlainMessagePump::ExitCode() const {
   return exitCode_;
 }
 
+std::size_t TPlainMessagePump::Pending() const {
+  std::lock_guard lock(mutex_);
+  return posted_.size() + sent_.size();
+}
+
 int TPlainMessagePump::Run() {
   for (;;) {
     const int r = PumpOne();

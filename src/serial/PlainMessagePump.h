@@ -32,6 +32,8 @@ class TPlainMessagePump : public IMessagePump {
   int Run();
   [[nodiscard]] bool QuitRequested() const;
   [[nodiscard]] int ExitCode() const;
+  // Messages waiting to be handled, sent and posted.
+  [[nodiscard]] std::size_t Pending() const;
 
  private:
   struct SendState;
