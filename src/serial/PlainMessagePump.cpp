@@ -8,10 +8,10 @@ namespace tarvex {
 // up on a pending one at its time-out (cancelled: the pump skips it), but a running one is left
 // to finish: its sender only stops waiting.
 struct TPlainMessagePump::SendState {
-  enum Status { Pending, Running, Done, Cancelled };
+  enum Status { kPending, kRunning, kDone, kCancelled };
   std::mutex m;
   std::condition_variable cv;
-  Status status = Pending;
+  Status status = kPending;
 };
 
 TPlainMessagePump::TPlainMessagePump() : owner_(std::this_thread::get_id()) {}
@@ -27,7 +27,7 @@ TPlainMessagePump::~TPlainMessagePump() {
   // Whoever still waits for a sent message is told it will not be handled.
   for (auto& s : sent) {
     std::lock_guard lock(s.state->m);
-    if (s.state->status == SendState::Pending) s.state->status = SendState::Cancelled;
+    if (s.state->status == SendState::kPending) s.state->status = SendState::kCancelled;
     s.state->cv.notify_all();
   }
 }
@@ -43,10 +43,8 @@ bool TPlainMessagePump::OnOwnerThread() const {
 }
 
 void TPlainMessagePump::Post(TMessageHandler message) {
-  {
-    std::lock_guard lock(mutex_);
-    posted_.push_back(std::move(message));
-  }
+  std::lock_guard lock(mutex_);
+  posted_.push_back(std::move(message));
   wake_.notify_all();
 }
 
@@ -59,16 +57,18 @@ bool TPlainMessagePump::Send(TMessageHandler message, std::chrono::milliseconds 
   auto state = std::make_shared<SendState>();
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   {
+    // Notified under the lock: once it is released, the pump may be gone (its destructor then
+    // cancels this message), and only the message's own state is touched again.
     std::lock_guard lock(mutex_);
     sent_.push_back(Sent{std::move(message), state});
+    wake_.notify_all();
   }
-  wake_.notify_all();
   std::unique_lock lock(state->m);
   state->cv.wait_until(lock, deadline, [&] {
-    return state->status == SendState::Done || state->status == SendState::Cancelled;
+    return state->status == SendState::kDone || state->status == SendState::kCancelled;
   });
-  if (state->status == SendState::Pending) state->status = SendState::Cancelled;
-  return state->status == SendState::Done;
+  if (state->status == SendState::kPending) state->status = SendState::kCancelled;
+  return state->status == SendState::kDone;
 }
 
 int TPlainMessagePump::PumpOne() {
@@ -82,8 +82,8 @@ int TPlainMessagePump::PumpOne() {
       Sent candidate = std::move(sent_.front());
       sent_.pop_front();
       std::lock_guard stateLock(candidate.state->m);
-      if (candidate.state->status == SendState::Pending) {
-        candidate.state->status = SendState::Running;
+      if (candidate.state->status == SendState::kPending) {
+        candidate.state->status = SendState::kRunning;
         sent = std::move(candidate);
       }
     }
@@ -99,7 +99,7 @@ int TPlainMessagePump::PumpOne() {
       SendState& s;
       ~Finish() {
         std::lock_guard lock(s.m);
-        s.status = SendState::Done;
+        s.status = SendState::kDone;
         s.cv.notify_all();
       }
     } finish{*sent.state};
@@ -116,11 +116,9 @@ void TPlainMessagePump::WaitForMessage(std::chrono::steady_clock::time_point dea
 }
 
 void TPlainMessagePump::Quit(int exitCode) {
-  {
-    std::lock_guard lock(mutex_);
-    if (!quit_) exitCode_ = exitCode;
-    quit_ = true;
-  }
+  std::lock_guard lock(mutex_);
+  if (!quit_) exitCode_ = exitCode;
+  quit_ = true;
   wake_.notify_all();
 }
 
