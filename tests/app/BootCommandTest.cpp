@@ -1,0 +1,107 @@
+// Sending boot loader commands: state gates, frames and reply timer periods.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/Main.h"
+#include "support/FakeComPort.h"
+#include "support/Fakes.h"
+
+namespace tarvex {
+namespace {
+
+class BootCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetGlobals();
+    TPlatform p = fp.Get();
+    p.ComPort = &port;
+    p.Pump = &pump;
+    frm = std::make_unique<TfrmMain>(p, std::vector<std::string>{});
+    port.SetOpen(true);
+    frm->TxTimer = port.AddTimerTrigger();
+  }
+  void TearDown() override {
+    frm.reset();
+    ResetGlobals();
+  }
+  test::FakeComPort port;
+  test::FakePump pump;
+  test::FakePlatform fp;
+  std::unique_ptr<TfrmMain> frm;
+};
+
+TEST_F(BootCommand, SyncGoesOutOnlyBeforeTheTargetAnswered) {
+  frm->ComsState = TComsState::csPortOpen;
+  frm->RetryCount = 1;
+  frm->Rx_Buffer = "stale";
+  frm->SendBootCommand(0x7F);
+  EXPECT_EQ(port.TakeWritten(), std::string(1, '\x7F'));
+  EXPECT_EQ(frm->Tx_Buffer, std::string(1, '\x7F'));
+  EXPECT_TRUE(frm->Rx_Buffer.empty());
+  EXPECT_EQ(frm->RetryCount, 5);
+  EXPECT_TRUE(frm->CommandActive);
+  EXPECT_EQ(frm->CurCmd, 0x7F);
+  EXPECT_TRUE(port.TimerActive(frm->TxTimer));
+  EXPECT_EQ(port.TimerPeriod(frm->TxTimer), 18);
+
+  port.SetTimerTrigger(frm->TxTimer, 0, false);
+  frm->ComsState = TComsState::csConnected;
+  frm->SendBootCommand(0x7F);
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_FALSE(port.TimerActive(frm->TxTimer));
+}
+
+TEST_F(BootCommand, CommandsNeedAnAnsweredSync) {
+  frm->ComsState = TComsState::csConnected;
+  frm->SendBootCommand(0x11);
+  EXPECT_EQ(port.TakeWritten(), std::string("\x11\xEE"));
+  EXPECT_EQ(port.TimerPeriod(frm->TxTimer), 90);
+  frm->SendBootCommand(0x44);
+  EXPECT_EQ(port.TakeWritten(), std::string("\x44\xBB"));
+
+  for (auto state : {TComsState::csPortOpen, TComsState::csReady, TComsState::csPortClosed}) {
+    port.SetTimerTrigger(frm->TxTimer, 0, false);
+    frm->CommandActive = false;
+    frm->RetryCount = 0;
+    frm->ComsState = state;
+    frm->SendBootCommand(0x44);
+    EXPECT_EQ(port.TakeWritten(), "");
+    EXPECT_FALSE(port.TimerActive(frm->TxTimer));
+    // The command is marked as started all the same.
+    EXPECT_TRUE(frm->CommandActive);
+    EXPECT_EQ(frm->CurCmd, 0x44);
+    EXPECT_EQ(frm->RetryCount, 5);
+  }
+}
+
+TEST_F(BootCommand, FramesUseTheTimerOfTheCommandInProgress) {
+  frm->CurCmd = 0x31;
+  frm->RetryCount = 3;
+  frm->SendBootFrame(std::string("\x08\x00\x00\x00\x08", 5));
+  EXPECT_EQ(port.TakeWritten(), std::string("\x08\x00\x00\x00\x08", 5));
+  EXPECT_EQ(port.TimerPeriod(frm->TxTimer), 90);
+  EXPECT_EQ(frm->RetryCount, 3);  // follow-on frames share the command's transmissions
+
+  frm->CurCmd = 0x7F;
+  frm->SendBootFrame(std::string(1, '\x7F'));
+  EXPECT_EQ(port.TimerPeriod(frm->TxTimer), 18);
+
+  port.SetTimerTrigger(frm->TxTimer, 0, false);
+  frm->Rx_Buffer = "kept";
+  frm->SendBootFrame("");
+  EXPECT_EQ(frm->Rx_Buffer, "kept");
+  EXPECT_FALSE(port.TimerActive(frm->TxTimer));
+  EXPECT_EQ(port.TakeWritten(), "");
+}
+
+TEST_F(BootCommand, ClosedPortTakesNoFrame) {
+  frm->ComsState = TComsState::csConnected;
+  port.SetOpen(false);
+  EXPECT_NO_THROW(frm->SendBootCommand(0x21));
+  EXPECT_TRUE(port.written.empty());
+  EXPECT_TRUE(frm->CommandActive);
+}
+
+}  // namespace
+}  // namespace tarvex
