@@ -86,6 +86,7 @@ TEST_F(BootCommand, FramesUseTheTimerOfTheCommandInProgress) {
   frm->CurCmd = 0x7F;
   frm->SendBootFrame(std::string(1, '\x7F'));
   EXPECT_EQ(port.TimerPeriod(frm->TxTimer), 18);
+  EXPECT_EQ(port.TakeWritten(), std::string(1, '\x7F'));
 
   port.SetTimerTrigger(frm->TxTimer, 0, false);
   frm->Rx_Buffer = "kept";
