@@ -146,6 +146,7 @@ int TSerBaseDispatcher::InitPort(const std::string& comName, std::int32_t baud, 
 }
 
 void TSerBaseDispatcher::DonePort() {
+  roomMade_.Set();
   if (CidEx.load() >= 0) {
     FlushOutBuffer();
     FlushInBuffer();
@@ -267,7 +268,18 @@ void TSerBaseDispatcher::DispatcherThreadMain() {
   ThreadStarted(TSerThreadKind::tkDispatch);
   try {
     while (!KillThreads && !FClosePending) {
-      WaitForWork(kDispatchWait);
+      bool full = false;
+      {
+        std::lock_guard lock(DispSection);
+        full = DispatchFull;
+      }
+      // With the ring full, queued chunks cannot move: rather than go round at once for them,
+      // wait until room is made (or the usual 50 ms, which keeps timers and stop requests seen).
+      if (full) {
+        roomMade_.WaitFor(kDispatchWait);
+      } else {
+        WaitForWork(kDispatchWait);
+      }
       if (KillThreads) break;
       PassPartA();
       PassPartB();
@@ -491,6 +503,7 @@ int TSerBaseDispatcher::GetChar(std::uint8_t& c) {
   if (used == 0) return ecBufferIsEmpty;
   c = DBuffer[DBufTail];
   DBufTail = (DBufTail + 1) % kDispatchBufferSize;
+  if (DispatchFull) roomMade_.Set();
   DispatchFull = false;
   return 0;
 }
@@ -531,6 +544,7 @@ int TSerBaseDispatcher::FlushInBuffer() {
     GetCount = 0;
   }
   DispatchFull = false;
+  roomMade_.Set();
   return r;
 }
 

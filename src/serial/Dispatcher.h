@@ -314,6 +314,7 @@ class TSerBaseDispatcher {
   void ReportThreadError(const std::string& text);
 
   std::thread dispThread_;
+  TSyncEvent roomMade_;  // the full receive ring has room again
   std::atomic<bool> threadRunning_[4] = {false, false, false, false};
   std::atomic<std::uint64_t> passCount_{0};
   std::atomic<std::uint32_t> queuedInput_{0};  // input count of the last fill

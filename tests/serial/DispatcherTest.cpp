@@ -583,9 +583,99 @@ TEST_F(DispatcherTest, PortListMapsIndexesBackToDispatchers) {
   EXPECT_EQ(nullptr, PortListDispatcher(1000));
 }
 
-TEST_F(DispatcherTest, LineErrorEventsAreCollected) {
-  Open(4096, kDeliveryTimeout, [](FakeDevice& d) { d.LineErrorsToReport = 0x04 | 0x40; });
+TEST_F(DispatcherTest, LineErrorsAreCollectedAtOpenAndOnErrorEvents) {
+  Open(4096, kDeliveryTimeout, [](FakeDevice& d) { d.SetLineErrors(0x04 | 0x40); });
   EXPECT_EQ(0x04u, dev->LastLineErrors()) << "low five bits, read at open";
+  dev->SetLineErrors(0x02);
+  dev->FeedStatus(EV_ERR);
+  dev->Feed("after");  // behind the event mask in the queue
+  ASSERT_TRUE(PumpUntil([&] { return events.size() == 1; }));
+  EXPECT_EQ(0x06u, dev->LastLineErrors());
+  EXPECT_EQ("after", events[0].taken);
+}
+
+TEST_F(DispatcherTest, AFullRingKeepsTheRestQueuedUntilRoomIsMade) {
+  Open();
+  dev->RemoveTrigger(AvailTriggerHandle);
+  const std::string all = Pattern(10000, 4);
+  dev->Feed(all);
+  ASSERT_TRUE(PumpUntil([&] { return dev->InBuffUsed() == kDispatchBufferSize; }));
+  WaitPasses(2);
+  EXPECT_EQ(kDispatchBufferSize, dev->InBuffUsed());
+  std::string got;
+  for (std::uint32_t i = 0; i < kDispatchBufferSize; ++i) {
+    std::uint8_t c = 0;
+    ASSERT_EQ(0, dev->GetChar(c));
+    got.push_back(static_cast<char>(c));
+  }
+  ASSERT_TRUE(PumpUntil([&] { return dev->InBuffUsed() == 1808; }));
+  while (dev->CharReady()) {
+    std::uint8_t c = 0;
+    ASSERT_EQ(0, dev->GetChar(c));
+    got.push_back(static_cast<char>(c));
+  }
+  EXPECT_EQ(all, got) << "no byte dropped or repeated";
+}
+
+TEST_F(DispatcherTest, AHandlerThatTakesNothingHearsAgainOnlyWithNewBytes) {
+  Open();
+  onAvail = [&](std::size_t i) {
+    std::uint8_t c = 0;
+    if (i == 0) {
+      ASSERT_EQ(0, dev->PeekChar(c, 3));
+      EXPECT_EQ('c', c);
+      EXPECT_EQ(ecBufferIsEmpty, dev->PeekChar(c, 4));
+      return;
+    }
+    Take(i, 1);
+    ASSERT_EQ(0, dev->PeekChar(c, 1));  // the next unread, after the one taken
+    EXPECT_EQ('b', c);
+    Take(i, events[i].wParam - 1);
+  };
+  dev->Feed("abc");
+  ASSERT_TRUE(PumpUntil([&] { return events.size() == 1; }));
+  WaitPasses(3);
+  EXPECT_EQ(1u, events.size());
+  dev->Feed("d");
+  ASSERT_TRUE(PumpUntil([&] { return events.size() == 2; }));
+  EXPECT_EQ(4u, events[1].wParam);
+  EXPECT_EQ("abcd", events[1].taken);
+}
+
+TEST_F(DispatcherTest, AReceiverRemovedDuringADeliveryGoesWhenItEnds) {
+  Open();
+  onAvail = [&](std::size_t i) {
+    Take(i, events[i].wParam);
+    dev->DeregisterWndTriggerHandler(1);
+  };
+  dev->Feed("one");
+  ASSERT_TRUE(PumpUntil([&] { return events.size() == 1; }));
+  dev->Feed("two");
+  ASSERT_TRUE(PumpUntil([&] { return dev->InBuffUsed() == 3; }));
+  WaitPasses(2);
+  EXPECT_EQ(1u, events.size());
+}
+
+TEST_F(DispatcherTest, SavedTriggersComeBackWithTheirHandlesAndPeriods) {
+  Open();
+  ASSERT_EQ(8, dev->AddTimerTrigger());
+  ASSERT_EQ(16, dev->AddTimerTrigger());
+  ASSERT_EQ(0, dev->SetTimerTrigger(16, 36, true));
+  ASSERT_EQ(0, dev->SetTimerTrigger(16, 99, false));  // stops it; the period stays 36
+  TTriggerSave save;
+  dev->SaveTriggers(save);
+  dev->RemoveAllTriggers();
+  EXPECT_EQ(ecBadTriggerHandle, dev->SetTimerTrigger(16, 0, true));
+  dev->RestoreTriggers(save);
+  ASSERT_EQ(0, dev->SetTimerTrigger(16, 0, true));
+  clock.Advance(35 * 55);
+  WaitPasses(3);
+  EXPECT_TRUE(events.empty());
+  clock.Advance(2 * 55);
+  ASSERT_TRUE(PumpUntil([&] { return events.size() == 1; }));
+  EXPECT_EQ(16u, events[0].wParam);
+  dev->Feed("z");
+  ASSERT_TRUE(PumpUntil([&] { return events.size() == 2; })) << "the data-available length came back too";
 }
 
 }  // namespace

@@ -77,7 +77,10 @@ class FakeDevice : public TSerBaseDispatcher {
   std::vector<TDeviceControlBlock> SetStates() { return Locked(setStates_); }
   int Opens() { return Locked(opens_); }
   int Closes() { return Locked(closes_); }
-  std::uint32_t LineErrorsToReport = 0;
+  void SetLineErrors(std::uint32_t mask) {
+    std::lock_guard lock(m_);
+    lineErrors_ = mask;
+  }
 
  protected:
   int DeviceEscape(int func) override {
@@ -100,8 +103,8 @@ class FakeDevice : public TSerBaseDispatcher {
   std::uint32_t DeviceClearError(TComStat& stat) override {
     stat.cbOutQue = OutputRingUsed();
     std::lock_guard lock(m_);
-    const std::uint32_t e = LineErrorsToReport;
-    LineErrorsToReport = 0;
+    const std::uint32_t e = lineErrors_;
+    lineErrors_ = 0;
     return e;
   }
   int DeviceGetState(TDeviceControlBlock& dcb) override {
@@ -195,6 +198,7 @@ class FakeDevice : public TSerBaseDispatcher {
   std::vector<int> escapes_;
   std::vector<int> purges_;
   std::vector<TDeviceControlBlock> setStates_;
+  std::uint32_t lineErrors_ = 0;
   int opens_ = 0;
   int closes_ = 0;
   std::function<void()> beforePass_;
