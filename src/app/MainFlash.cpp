@@ -1,12 +1,185 @@
-// The flash sequence: Start, the manual step buttons and the task-done dispatch.
+// The flash sequence: Start, the manual step buttons, and the handling of each boot loader step's
+// progress and end (message 1124), which chains the steps unless the user runs them by hand.
 #include "app/Main.h"
+#include "app/ProductCatalogue.h"
+#include "bootloader/BootFrames.h"
+#include "link/ComsTasks.h"
 
 namespace tarvex {
 
-void TfrmMain::btnStartClick() {}
+namespace {
 
-void TfrmMain::btnSelFlashClick(int /*tag*/) {}
+// Tags of the step buttons.
+constexpr int kStepSync = 1;
+constexpr int kStepErase = 2;
+constexpr int kStepWrite = 3;
+constexpr int kStepVerify = 4;
+constexpr int kStepRun = 5;
 
-void TfrmMain::TaskDoneMsg(std::uint8_t /*wParam*/, std::uint8_t /*lParam*/) {}
+constexpr std::uint8_t kInvalidSyncReply = 0xFF;
+
+void StepBar(TControl& bar) {
+  bar.SetPosition(bar.Position() + 1);
+}
+
+}  // namespace
+
+void TfrmMain::btnStartClick() {
+  USBCount = 0;
+  if (!ProductReady || !FileReady) return;
+
+  ReconnectToProduct = false;
+  FlashDone = false;
+  FlashInProgress = true;
+  UpdateWizard();
+  btnStart.SetEnabled(false);
+  ResetStepDisplay();
+  CommandActive = false;
+
+  if (!RemoteFlashSupported(ProductInfo)) {
+    MessageDlg(TMsgKind::mkInformation,
+               "The product does not support remote flash upgrade. Please contact technical support.");
+    btnStart.SetEnabled(false);
+    FlashDone = false;
+    FlashInProgress = false;
+    UpdateWizard();
+    return;
+  }
+
+  lbBootloader.SetVisible(true);
+  BuildJob(kBootloaderEntryJob, TJobType::jtAccess, false, false);
+  AddTask(TTaskType::ttGetAccess, 1, 1, 1, TDataType::dtNil);
+  SendNextTasks();
+}
+
+void TfrmMain::btnSelFlashClick(int tag) {
+  if (CommandActive) return;
+  // A step the link cannot take now would send nothing yet mark a command as running, and no
+  // reply would ever clear the mark again: every step button would be dead from then on. Such a
+  // click is ignored instead. The sync belongs before the target has answered one, every other
+  // step after.
+  const TComsState needed = tag == kStepSync ? TComsState::csPortOpen : TComsState::csConnected;
+  if (ComsState != needed) return;
+  switch (tag) {
+    case kStepSync: SendBootCommand(kBootSync); break;
+    case kStepErase: StartErase(); break;
+    case kStepWrite: StartWrite(); break;
+    case kStepVerify: StartVerify(); break;
+    case kStepRun: StartRun(); break;
+    default: break;
+  }
+}
+
+void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
+  switch (wParam) {
+    case kBootSync:
+      ComsState = TComsState::csConnected;
+      imgBootDone.SetVisible(true);
+      lbErase.SetVisible(true);
+      LogDebug("Connected to Target");
+      CommandActive = false;
+      if (ManualMode) {
+        btnEraseFlash.SetEnabled(true);
+      } else {
+        StartErase();
+      }
+      return;
+
+    case kCmdErase:
+      switch (lParam) {
+        case 0: LogDebug("ERASE_CMD: ACK"); return;
+        case 1:
+          // The page just erased: PageIdx already points past it.
+          if (PageIdx >= 1 && PageIdx <= PageList.size()) {
+            LogDebug(Format("Page %d Erased", PageList[PageIdx - 1u].PageID));
+          }
+          StepBar(progBar);
+          return;
+        case 2:
+          LogDebug("Selected Pages Erased");
+          imgErase.SetVisible(true);
+          progBar.SetVisible(false);
+          lbWriteData.SetVisible(true);
+          CommandActive = false;
+          if (ManualMode) {
+            btnWriteFlash.SetEnabled(true);
+          } else {
+            StartWrite();
+          }
+          return;
+        default: return;
+      }
+
+    case kCmdWrite:
+      switch (lParam) {
+        case 0: LogDebug("WRITE_CMD: ACK"); return;
+        case 1: LogDebug(Format("Writing Data %d Bytes @ address: %.4X", RWSize, StartAddr)); return;
+        case 2:
+          LogDebug(Format("Written %d bytes", RWSize));
+          StepBar(progBar);
+          return;
+        case 3:
+          LogDebug("All Data Written to device");
+          progBar.SetVisible(false);
+          imgWrite.SetVisible(true);
+          CommandActive = false;
+          if (ManualMode) {
+            btnVerifyFlash.SetEnabled(true);
+            btnRun.SetEnabled(true);
+          } else {
+            StartVerify();
+          }
+          return;
+        default: return;
+      }
+
+    case kCmdRead:
+      switch (lParam) {
+        case 0: LogDebug("ACK from Read Command"); return;
+        case 1: LogDebug(Format("Reading Data %d Bytes @ address: %.4X", RWSize, StartAddr)); return;
+        case 2:
+          LogDebug(Format("Read Data: %d bytes", RWSize));
+          StepBar(progBar);
+          return;
+        case 3: {
+          LogDebug("All Data Read from Device");
+          CommandActive = false;
+          // A report that cannot be written has been told about; the step ends as a failed one.
+          const bool passed = VerifyImages();
+          imgVerify.SetPicture(passed ? "Icon_OK" : "Icon_Error");
+          lbVerifyData.SetCaption(passed ? "Verifying flash data...OK" : "Verifying flash data...FAILED!");
+          imgVerify.SetVisible(true);
+          progBar.SetVisible(false);
+          if (!ManualMode) StartRun();
+          return;
+        }
+        default: return;
+      }
+
+    case kCmdGo:
+      switch (lParam) {
+        case 0: LogDebug("GO_CMD: ACK"); return;
+        case 1:
+          LogDebug("Target running");
+          imgRunApp.SetVisible(true);
+          FlashInProgress = false;
+          FlashDone = true;
+          ProductReady = false;
+          UpdateWizard();
+          CommandActive = false;
+          USBCount = 0;
+          ReconnectToProduct = true;
+          return;
+        default: return;
+      }
+
+    case kInvalidSyncReply:
+      CommandActive = false;
+      if (lParam == kBootSync) LogDebug("Invalid Response from Target");
+      return;
+
+    default: return;
+  }
+}
 
 }  // namespace tarvex
