@@ -22,9 +22,70 @@ void PrintHelp(std::ostream& out, const std::map<std::string, Command>& commands
 
 }  // namespace
 
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<TOptionSpec>& options,
+               TParsedArgs& out, std::string& error) {
+  out = TParsedArgs{};
+  const auto find = [&](const std::string& name) -> const TOptionSpec* {
+    for (const auto& o : options) {
+      if (o.Name == name) return &o;
+    }
+    return nullptr;
+  };
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
+      out.Positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string name;
+    std::string value;
+    bool hasValue = false;
+    if (a == "-h") {
+      name = "help";
+    } else if (a.rfind("--", 0) == 0) {
+      const std::size_t eq = a.find('=');
+      name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+      if (eq != std::string::npos) {
+        value = a.substr(eq + 1);
+        hasValue = true;
+      }
+    } else {
+      error = "unknown option '" + a + "'";
+      return false;
+    }
+    const TOptionSpec* spec = find(name);
+    if (spec == nullptr) {
+      error = "unknown option '" + a + "'";
+      return false;
+    }
+    if (out.Has(name)) {
+      error = "option '--" + name + "' given more than once";
+      return false;
+    }
+    if (spec->TakesValue && !hasValue) {
+      if (i + 1 >= args.size()) {
+        error = "option '--" + name + "' needs a value";
+        return false;
+      }
+      value = args[++i];
+    } else if (!spec->TakesValue && hasValue) {
+      error = "option '--" + name + "' takes no value";
+      return false;
+    }
+    out.Options[name] = value;
+  }
+  return true;
+}
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::map<std::string, Command> commands;
   commands["help"] = {"show this help", nullptr};
+  commands["info"] = {"show a firmware file's identity and the flash pages it uses", RunInfo};
 
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     PrintHelp(out, commands);

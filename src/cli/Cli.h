@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,31 @@ namespace tarvex::cli {
 // Exit statuses shared by every command.
 enum ExitCode : int {
   kExitOk = 0,
+  kExitFailure = 1,
   kExitUsage = 2,
 };
+
+// A command's arguments: the positional ones in order, and the options given as "--name",
+// "--name VALUE" or "--name=VALUE" (flags map to ""). "--" ends the options.
+struct TParsedArgs {
+  std::vector<std::string> Positional;
+  std::map<std::string, std::string> Options;
+  [[nodiscard]] bool Has(const std::string& name) const { return Options.count(name) != 0; }
+};
+
+struct TOptionSpec {
+  std::string Name;  // without the leading "--"
+  bool TakesValue = false;
+};
+
+// False with a message in `error` for an unknown option, a missing or unwanted value, or an option
+// given twice. "-h" is read as "--help" when the command knows "help".
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<TOptionSpec>& options,
+               TParsedArgs& out, std::string& error);
+
+// `tarvex-flash info FILE.hex [--mem-code N] [--dump-image OUT.bin]`: loads a firmware file as the
+// program would for a product of that memory-size code and prints what it is for and what it holds.
+int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
