@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/Main.h"
+#include "serial/ComPortIntf.h"
 
 namespace tarvex {
 
@@ -15,6 +16,10 @@ constexpr const char* kValShowUdl = "Show UDL Message";
 
 TfrmMain::TfrmMain(const TPlatform& platform, std::vector<std::string> args)
     : platform_(platform), args_(std::move(args)) {
+  if (platform_.ComPort != nullptr) {
+    platform_.ComPort->OnTriggerAvail = [this](std::uint16_t count) { ComPortTriggerAvail(count); };
+    platform_.ComPort->OnTriggerTimer = [this](std::uint16_t handle) { ComPortTriggerTimer(handle); };
+  }
   // Containers: the geometry of these controls is relative to the named panel or group box.
   const std::pair<TControl*, std::vector<TControl*>> containers[] = {
       {&StatusPanel, {&lbTaskType, &lbInstruction, &imgLogo}},

@@ -1,0 +1,530 @@
+// The product link through the main window: frames on the line, replies, identity, job ends.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Main.h"
+#include "app/ProductCatalogue.h"
+#include "firmware/FlashImage.h"
+#include "link/AccessCodes.h"
+#include "link/ComsTasks.h"
+#include "link/Frame.h"
+#include "serial/Ticks.h"
+#include "support/FakeComPort.h"
+#include "support/Fakes.h"
+
+namespace tarvex {
+namespace {
+
+ByteString B(std::initializer_list<int> bytes) {
+  ByteString s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
+}
+
+ByteString Le(std::uint16_t v) {
+  return B({v & 0xFF, v >> 8});
+}
+
+// One reply record: code, 2 bytes not read, ID length, data length, data.
+ByteString Rec(std::uint16_t code, std::uint16_t idLength, const ByteString& data) {
+  return Le(code) + Le(1) + Le(idLength) + Le(static_cast<std::uint16_t>(data.size())) + data;
+}
+
+ByteString Framed(ByteString payload) {
+  EXPECT_TRUE(FrameAddCrc(payload));
+  return payload;
+}
+
+ByteString AccessOk() {
+  return Framed(Rec(1, 1, ""));
+}
+ByteString Error(std::uint16_t number) {
+  return Framed(Rec(99, 1, Le(number)));
+}
+
+// The identity reply's data: short layout for peripheral products, long for panels.
+ByteString IdentityData(std::uint8_t code, std::uint8_t major, std::uint8_t minor, char micro = 'G',
+                        std::uint8_t variant = 0) {
+  const bool shortLayout = IsPeripheralProduct(code);
+  ByteString d(shortLayout ? 18 : 34, '\0');
+  d[0] = static_cast<char>(major);
+  d[1] = static_cast<char>(minor);
+  d[2] = micro;
+  d[4] = static_cast<char>(variant);
+  d[5] = static_cast<char>(code);
+  d.replace(shortLayout ? 6 : 14, 12, B({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+  // Bytes of the unique ID must stand above 0x20 to survive trimming at the ends.
+  d[shortLayout ? 6 : 14] = 'A';
+  d[shortLayout ? 17 : 25] = 'Z';
+  return d;
+}
+ByteString Identity(std::uint8_t code, std::uint8_t major, std::uint8_t minor, char micro = 'G',
+                    std::uint8_t variant = 0) {
+  return Framed(Rec(2, 1, IdentityData(code, major, minor, micro, variant)));
+}
+ByteString PanelReads(const ByteString& serial, const ByteString& lock) {
+  return Framed(Rec(610, 16, serial) + Rec(3140, 1, lock));
+}
+
+ByteString AccessRequest(const ByteString& code) {
+  return Framed(Le(1) + Le(1) + Le(1) + Le(static_cast<std::uint16_t>(code.size())) + code);
+}
+const ByteString kIdentityRequest =
+    B({0x0C, 0x00, 0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0xBE, 0xCB});
+const ByteString kPanelReadsRequest = B({0x14, 0x00, 0x62, 0x02, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00,
+                                         0x44, 0x0C, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x48, 0xA5});
+
+class SteppingClock : public ITickClock {
+ public:
+  std::uint32_t now = 1000;
+  std::uint32_t Milliseconds() override { return now += 5; }
+};
+
+class ProductLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetGlobals();
+    CommsJob.reset();
+    SetDecimalSeparator('.');
+    Make({});
+  }
+  void TearDown() override {
+    frm.reset();
+    CommsJob.reset();
+    SetTickClock(nullptr);
+    SetUiMessagePump(nullptr);
+    ResetGlobals();
+  }
+  void Make(std::vector<std::string> args) {
+    frm.reset();
+    TPlatform p = fp.Get();
+    p.ComPort = &port;
+    p.Pump = &pump;
+    frm = std::make_unique<TfrmMain>(p, std::move(args));
+    ManualMode = frm->Args().size() == 1 && frm->Args()[0] == "/M";
+    port.SetOpen(true);
+    frm->TxTimer = port.AddTimerTrigger();
+    frm->ComsState = TComsState::csPortOpen;
+  }
+  // Builds and sends a job that starts with the first access code, as Connect and Start do.
+  void StartJob(std::uint16_t id) {
+    BuildJob(id, TJobType::jtAccess, false, false);
+    AddTask(TTaskType::ttGetAccess, 1, 1, 1, TDataType::dtNil);
+    frm->SendNextTasks();
+  }
+  // The product answers; the posted frame is processed.
+  void Answer(const ByteString& bytes) {
+    port.Receive(bytes);
+    pump.RunAll();
+  }
+  std::vector<std::string> Boxes() { return fp.boxes.Texts(); }
+  void Identify(std::uint8_t code, std::uint8_t major, std::uint8_t minor, char micro = 'G') {
+    StartJob(kIdentityJob);
+    Answer(AccessOk());
+    Answer(Identity(code, major, minor, micro));
+    if (!IsPeripheralProduct(code)) Answer(PanelReads("SERIAL0123456789", B({0, 0})));
+  }
+
+  test::FakeComPort port;
+  test::FakePump pump;
+  test::FakePlatform fp;
+  std::unique_ptr<TfrmMain> frm;
+};
+
+TEST_F(ProductLink, PanelIsIdentifiedFrameByFrame) {
+  StartJob(kIdentityJob);
+  EXPECT_EQ(port.TakeWritten(), AccessRequest(FirstAccessCode()));
+  EXPECT_EQ(frm->ComsState, TComsState::csReadWrite);
+  EXPECT_TRUE(port.TimerActive(frm->TxTimer));
+  EXPECT_EQ(port.TimerPeriod(frm->TxTimer), 36);
+
+  Answer(AccessOk());
+  EXPECT_EQ(port.TakeWritten(), kIdentityRequest);
+
+  Answer(Identity(120, 4, 62, 'S'));
+  EXPECT_EQ(port.TakeWritten(), kPanelReadsRequest);
+  ASSERT_TRUE(CommsJob);
+  EXPECT_EQ(CommsJob->JobID(), kIdentityJob);
+
+  Answer(PanelReads("SERIAL0123456789", B({0, 0})));
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_FALSE(CommsJob);
+  EXPECT_FALSE(port.TimerActive(frm->TxTimer));
+  EXPECT_EQ(frm->ComsState, TComsState::csReady);
+  EXPECT_EQ(frm->lbProductType.Caption(), "PX-22");
+  EXPECT_EQ(frm->lbhdrProduct.Caption(), "Product: PX-22");
+  EXPECT_EQ(frm->lbSoftwareVer.Caption(), "4.62");
+  EXPECT_EQ(frm->lbHdrVersion.Caption(), "Version: 4.62");
+  EXPECT_EQ(frm->lbSerialNo.Caption(), "SERIAL0123456789");
+  EXPECT_EQ(frm->lbGuid.Caption(), "410203-040506-070809-0A0B5A");
+  EXPECT_EQ(frm->lbMicro.Caption(), "ST Microelectronics");
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(ProductMemSize, 5);
+  EXPECT_TRUE(frm->ProductReady);
+  EXPECT_EQ(FileMemory.size(), MemSizePages(5));
+}
+
+TEST_F(ProductLink, KeypadNeedsNoPanelReads) {
+  StartJob(kIdentityJob);
+  Answer(AccessOk());
+  port.TakeWritten();
+  Answer(Identity(1, 2, 5, 'X', 1));
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_FALSE(CommsJob);
+  EXPECT_EQ(frm->lbProductType.Caption(), "MV-300/310 Keypad");
+  EXPECT_EQ(frm->lbSoftwareVer.Caption(), "2.05");
+  EXPECT_EQ(frm->lbSerialNo.Caption(), "-------");
+  EXPECT_EQ(frm->lbGuid.Caption(), "410203-040506-070809-0A0B5A");
+  EXPECT_EQ(frm->lbMicro.Caption(), "ST Microelectronics*");
+  EXPECT_EQ(ProductInfo.Micro, 0xFF);
+  EXPECT_TRUE(frm->ProductReady);
+  EXPECT_EQ(ProductMemSize, 1);
+}
+
+TEST_F(ProductLink, ErrorThreeFallsBackToTheSecondCode) {
+  StartJob(kIdentityJob);
+  port.TakeWritten();
+  Answer(Error(3));
+  EXPECT_EQ(port.TakeWritten(), AccessRequest(SecondAccessCode()));
+  Answer(Error(3));
+  EXPECT_EQ(port.TakeWritten(), AccessRequest(SecondAccessCode()));
+  Answer(AccessOk());
+  EXPECT_EQ(port.TakeWritten(), kIdentityRequest);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ProductLink, ErrorRecordsEndTheJobWithTheirBox) {
+  const struct {
+    std::uint16_t error;
+    TMsgKind kind;
+    const char* text;
+  } cases[] = {{2, TMsgKind::mkPlain, "Message Length Error"},
+               {4, TMsgKind::mkError, "Access with product is denied"},
+               {5, TMsgKind::mkError, "Command not supported"}};
+  for (const auto& c : cases) {
+    fp.boxes.shown.clear();
+    frm->FlashInProgress = true;
+    StartJob(kIdentityJob);
+    port.TakeWritten();
+    Answer(Error(c.error));
+    ASSERT_EQ(fp.boxes.shown.size(), 1u) << c.error;
+    EXPECT_EQ(fp.boxes.shown[0].first, c.kind);
+    EXPECT_EQ(fp.boxes.shown[0].second, c.text);
+    EXPECT_FALSE(CommsJob);
+    EXPECT_FALSE(frm->FlashInProgress);
+    EXPECT_EQ(port.TakeWritten(), "");
+    EXPECT_FALSE(frm->ProductReady);
+  }
+}
+
+TEST_F(ProductLink, UnknownErrorIsPassedOver) {
+  StartJob(kIdentityJob);
+  Answer(Error(7));
+  // Nothing replaced the access task, which has been sent: the job is simply done.
+  EXPECT_FALSE(CommsJob);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ProductLink, AccessReplyWithDataAbortsWithoutMessage) {
+  StartJob(kIdentityJob);
+  port.TakeWritten();
+  Answer(Framed(Rec(1, 1, "x")));
+  EXPECT_FALSE(CommsJob);
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(frm->lbProductType.Caption(), "");
+}
+
+TEST_F(ProductLink, IdentityNotReadyIsAskedForAgain) {
+  StartJob(kIdentityJob);
+  Answer(AccessOk());
+  port.TakeWritten();
+  Answer(Framed(Rec(6401, 1, B({0, 0}))));
+  EXPECT_EQ(port.TakeWritten(), kIdentityRequest);
+  Answer(Framed(Rec(6401, 1, "")));
+  EXPECT_EQ(port.TakeWritten(), kIdentityRequest);
+  Answer(Identity(7, 1, 50));
+  EXPECT_FALSE(CommsJob);
+  EXPECT_EQ(frm->lbProductType.Caption(), "QL-2B");
+  EXPECT_TRUE(frm->ProductReady);
+}
+
+TEST_F(ProductLink, NvmLockBlocksTheUpdate) {
+  StartJob(kIdentityJob);
+  Answer(AccessOk());
+  Answer(Identity(120, 4, 62));
+  Answer(PanelReads(ByteString(16, static_cast<char>(0xFF)), B({0x00, 0x40})));
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"The Control Panel cannot be flashed whilst the NVM is locked. "
+                                              "Please remove the lock in System options|Options|Lock NVM. "
+                                              "Then try again."});
+  EXPECT_EQ(frm->lbSerialNo.Caption(), "--------");
+  EXPECT_EQ(ProductMemSize, 0);
+  EXPECT_FALSE(frm->ProductReady);
+  EXPECT_FALSE(frm->btnNext.Enabled());
+}
+
+TEST_F(ProductLink, ProductTooOldIsShownButNotReady) {
+  Identify(105, 5, 9);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"The Product must have Version 5.10 or above in order to "
+                                              "support flash update via the USB port"});
+  EXPECT_EQ(frm->lbProductType.Caption(), "DR4");
+  EXPECT_EQ(frm->lbSoftwareVer.Caption(), "5.09");
+  EXPECT_FALSE(frm->ProductReady);
+  EXPECT_EQ(ProductMemSize, 0);
+}
+
+TEST_F(ProductLink, KeypadVersionsThatCannotBeUpdated) {
+  for (int minor : {9, 10}) {
+    fp.boxes.shown.clear();
+    Identify(1, 1, static_cast<std::uint8_t>(minor));
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Version " + FormatFloat2((100 + minor) / 100.0) +
+                                                " in the Keypad cannot be flash updated, please contact "
+                                                "technical support for additional information"});
+    EXPECT_FALSE(frm->ProductReady);
+  }
+  fp.boxes.shown.clear();
+  Identify(1, 1, 11);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(frm->ProductReady);
+}
+
+TEST_F(ProductLink, SilentProductAbortsAfterThreeTransmissions) {
+  frm->FlashInProgress = true;
+  StartJob(kIdentityJob);
+  const ByteString request = port.TakeWritten();
+  EXPECT_TRUE(port.Expire(frm->TxTimer));
+  EXPECT_EQ(port.TakeWritten(), request);
+  EXPECT_TRUE(port.Expire(frm->TxTimer));
+  EXPECT_EQ(port.TakeWritten(), request);
+  ASSERT_TRUE(CommsJob);
+  EXPECT_TRUE(port.Expire(frm->TxTimer));
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_FALSE(CommsJob);
+  EXPECT_FALSE(frm->FlashInProgress);
+  EXPECT_FALSE(port.TimerActive(frm->TxTimer));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ProductLink, ThreeBadCrcsEndTheJob) {
+  test::DebugCapture log;
+  StartJob(kIdentityJob);
+  const ByteString request = port.TakeWritten();
+  ByteString bad = AccessOk();
+  bad.back() = static_cast<char>(bad.back() ^ 0x01);
+  Answer(bad);
+  EXPECT_EQ(port.TakeWritten(), request);  // at once, no waiting for the timer
+  ASSERT_TRUE(CommsJob);
+  EXPECT_EQ(CommsJob->CRCErrors(), 1);
+  Answer(bad);
+  EXPECT_EQ(port.TakeWritten(), request);
+  EXPECT_EQ(CommsJob->CRCErrors(), 2);
+  Answer(bad);
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_FALSE(CommsJob);
+  EXPECT_EQ(frm->ComsState, TComsState::csReady);
+  EXPECT_EQ(log.lines, std::vector<std::string>{"Product link: 3 bad replies, job aborted"});
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ProductLink, GoodReplyRestoresTheTransmissions) {
+  StartJob(kIdentityJob);
+  ByteString bad = AccessOk();
+  bad[2] = static_cast<char>(bad[2] ^ 0x10);
+  Answer(bad);
+  Answer(bad);
+  Answer(AccessOk());
+  port.TakeWritten();
+  EXPECT_EQ(frm->RetryCount, 3);
+  EXPECT_TRUE(port.Expire(frm->TxTimer));
+  EXPECT_TRUE(port.Expire(frm->TxTimer));
+  EXPECT_EQ(port.TakeWritten(), kIdentityRequest + kIdentityRequest);
+}
+
+TEST_F(ProductLink, SameProductCodeKeepsTheLoadedFile) {
+  Identify(120, 4, 62);
+  ASSERT_TRUE(frm->ProductReady);
+  FileReady = true;
+  Identify(120, 4, 70);
+  EXPECT_TRUE(FileReady);
+  Identify(30, 4, 70);
+  EXPECT_FALSE(FileReady);
+  EXPECT_EQ(frm->lbProductType.Caption(), "PX-33");
+}
+
+TEST_F(ProductLink, BootloaderEntryJobEndsWithTheSync) {
+  SteppingClock clock;
+  SetTickClock(&clock);
+  SetUiMessagePump(&pump);
+  StartJob(kBootloaderEntryJob);
+  EXPECT_EQ(port.TakeWritten(), AccessRequest(FirstAccessCode()));
+  Answer(AccessOk());
+  EXPECT_EQ(port.TakeWritten(), Framed(Le(13) + Le(1) + Le(1) + Le(2) + BootloaderEntryCode()));
+  bool handledWhileWaiting = false;
+  port.Receive(Framed(Rec(13, 1, "")));
+  pump.Post([&] { handledWhileWaiting = true; });
+  const std::uint32_t before = clock.now;
+  ASSERT_EQ(pump.PumpOne(), 1);  // the frame; the marker runs inside the wait
+  const std::uint32_t waited = clock.now - before;
+  EXPECT_TRUE(handledWhileWaiting);
+  EXPECT_GE(waited, 4 * TickLength);
+  EXPECT_LT(waited, 6 * TickLength);
+  EXPECT_EQ(port.TakeWritten(), B({0x7F}));
+  EXPECT_TRUE(BootloaderMode);
+  EXPECT_FALSE(CommsJob);
+  EXPECT_EQ(frm->CurCmd, 0x7F);
+  EXPECT_EQ(port.TimerPeriod(frm->TxTimer), 18);
+  EXPECT_TRUE(port.TimerActive(frm->TxTimer));
+}
+
+TEST_F(ProductLink, ManualModeLeavesTheSyncToTheStepButtons) {
+  Make({"/M"});
+  StartJob(kBootloaderEntryJob);
+  Answer(AccessOk());
+  port.TakeWritten();
+  Answer(Framed(Rec(13, 1, "")));
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_TRUE(BootloaderMode);
+  EXPECT_EQ(frm->ComsState, TComsState::csPortOpen);
+  for (auto* b : frm->StepButtons()) EXPECT_TRUE(b->Enabled()) << b->Name();
+}
+
+// Reception ------------------------------------------------------------------------------------------
+
+TEST_F(ProductLink, FrameIsPostedWhenItsLastByteArrives) {
+  StartJob(kIdentityJob);
+  port.TakeWritten();
+  const ByteString reply = AccessOk();
+  for (std::size_t i = 0; i + 1 < reply.size(); ++i) {
+    port.Receive(reply.substr(i, 1));
+    EXPECT_TRUE(pump.queue.empty()) << i;
+  }
+  port.Receive(reply.substr(reply.size() - 1));
+  EXPECT_EQ(pump.queue.size(), 1u);
+  EXPECT_TRUE(frm->Rx_Buffer.empty());
+  pump.RunAll();
+  EXPECT_EQ(port.TakeWritten(), kIdentityRequest);
+}
+
+TEST_F(ProductLink, TwoBytesOrBytesBeyondTheLengthAreNeverPosted) {
+  StartJob(kIdentityJob);
+  port.Receive(B({0x02, 0x00}));
+  EXPECT_TRUE(pump.queue.empty());
+  frm->Rx_Buffer.clear();
+  port.Receive(AccessOk() + "x");
+  EXPECT_TRUE(pump.queue.empty());
+  EXPECT_TRUE(port.Expire(frm->TxTimer));  // the repeat starts the reception afresh
+  EXPECT_TRUE(frm->Rx_Buffer.empty());
+  Answer(AccessOk());
+  ASSERT_TRUE(CommsJob);
+  EXPECT_EQ(CommsJob->Items(0).TaskType(), TTaskType::ttGetPanelInfo);
+}
+
+TEST_F(ProductLink, DroppedMessageFreesItsFrame) {
+  StartJob(kIdentityJob);
+  port.Receive(AccessOk());
+  ASSERT_EQ(pump.queue.size(), 1u);
+  pump.queue.clear();  // the window went away before handling it; the sanitizer checks the leak
+  ASSERT_TRUE(CommsJob);
+  EXPECT_EQ(CommsJob->Items(0).TaskType(), TTaskType::ttGetAccess);
+}
+
+TEST_F(ProductLink, NoiseIsCappedAndCountedAsABadReply) {
+  StartJob(kIdentityJob);
+  const ByteString request = port.TakeWritten();
+  port.Receive(ByteString(4096, static_cast<char>(0xFF)));
+  EXPECT_EQ(frm->Rx_Buffer.size(), 4096u);
+  EXPECT_EQ(port.TakeWritten(), "");
+  port.Receive(B({0xFF}));
+  EXPECT_LE(frm->Rx_Buffer.size(), 4096u);
+  EXPECT_EQ(port.TakeWritten(), request);
+  ASSERT_TRUE(CommsJob);
+  EXPECT_EQ(CommsJob->CRCErrors(), 1);
+  // With no job, noise is simply dropped.
+  CommsJob.reset();
+  port.Receive(ByteString(5000, '\x01'));
+  EXPECT_LE(frm->Rx_Buffer.size(), 4096u);
+  EXPECT_EQ(port.TakeWritten(), "");
+}
+
+TEST_F(ProductLink, RecordRunningPastThePayloadMakesTheFrameBad) {
+  StartJob(kIdentityJob);
+  const ByteString request = port.TakeWritten();
+  ByteString truncatedData = Le(1) + Le(1) + Le(1) + Le(10) + "abc";  // says 10 bytes, has 3
+  Answer(Framed(truncatedData));
+  EXPECT_EQ(port.TakeWritten(), request);
+  ASSERT_TRUE(CommsJob);
+  EXPECT_EQ(CommsJob->CRCErrors(), 1);
+  Answer(Framed(Rec(1, 1, "") + B({1, 0, 1})));  // a header cut short after a good record
+  EXPECT_EQ(port.TakeWritten(), request);
+  EXPECT_EQ(CommsJob->CRCErrors(), 2);
+  EXPECT_EQ(CommsJob->Items(0).TaskType(), TTaskType::ttGetAccess);
+  // A single stray byte after the records is not a record and is passed over.
+  Answer(Framed(Rec(1, 1, "") + B({0x55})));
+  EXPECT_EQ(port.TakeWritten(), kIdentityRequest);
+}
+
+TEST_F(ProductLink, BootloaderModeKeepsBytesFromTheProductLink) {
+  StartJob(kIdentityJob);
+  port.TakeWritten();
+  BootloaderMode = true;
+  port.Receive(AccessOk());
+  pump.RunAll();
+  ASSERT_TRUE(CommsJob);
+  EXPECT_EQ(CommsJob->Items(0).TaskType(), TTaskType::ttGetAccess);
+}
+
+TEST_F(ProductLink, ForeignTimerIsIgnored) {
+  StartJob(kIdentityJob);
+  port.TakeWritten();
+  const auto other = port.AddTimerTrigger();
+  port.SetTimerTrigger(other, 5, true);
+  EXPECT_TRUE(port.Expire(other));
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_EQ(frm->RetryCount, 3);
+}
+
+// Packing ----------------------------------------------------------------------------------------------
+
+TEST_F(ProductLink, TasksBeyondTheBufferGoInTheNextFrame) {
+  BuildJob(7, TJobType::jtReceiveData, false, false);
+  for (int i = 0; i < 3; ++i) AddTask(TTaskType::ttRead, 500, 1, 200, TDataType::dtByte);  // 208 each
+  frm->SendNextTasks();
+  const ByteString first = port.TakeWritten();
+  EXPECT_EQ(first.size(), 4u + 2 * 8);
+  EXPECT_EQ(CommsJob->CurrentTask(), 2);
+  EXPECT_FALSE(CommsJob->Items(2).TaskSent());
+  const ByteString data(200, 'd');
+  Answer(Framed(Rec(500, 200, data) + Rec(500, 200, data)));
+  EXPECT_TRUE(CommsJob->Items(0).TaskAcked());
+  EXPECT_TRUE(CommsJob->Items(1).TaskAcked());
+  EXPECT_EQ(CommsJob->FirstTask(), 2);
+  EXPECT_EQ(port.TakeWritten().size(), 4u + 8);
+  Answer(Framed(Rec(500, 200, data)));
+  EXPECT_FALSE(CommsJob);
+}
+
+TEST_F(ProductLink, TaskTooLargeForAnyFrameAbortsTheJob) {
+  frm->FlashInProgress = true;
+  BuildJob(7, TJobType::jtReceiveData, false, false);
+  AddTask(TTaskType::ttRead, 500, 1, 472, TDataType::dtByte);  // replies 480 bytes on its own
+  frm->SendNextTasks();
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_FALSE(CommsJob);
+  EXPECT_FALSE(frm->FlashInProgress);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ProductLink, ClosedPortSendsNothingAndArmsNoTimer) {
+  port.SetOpen(false);
+  StartJob(kIdentityJob);
+  EXPECT_TRUE(port.written.empty());
+  ASSERT_TRUE(CommsJob);  // the job waits for a new Connect
+  frm->SendPanelFrame(ByteString());
+  EXPECT_TRUE(port.written.empty());
+}
+
+}  // namespace
+}  // namespace tarvex
