@@ -22,6 +22,8 @@ constexpr std::uint8_t kEvAllBlocksDone = 3;
 constexpr std::uint8_t kEvGoRunning = 1;
 // wParam of a sync answered with neither ACK nor NACK.
 constexpr std::uint8_t kInvalidSyncReply = 0xFF;
+// The ACK, a full block and the byte after it; anything longer matches no exact-length rule.
+constexpr std::size_t kMaxReplySize = kMaxBlockSize + 2 + 1;
 
 bool IsSingle(const ByteString& r, std::uint8_t byte) {
   return r.size() == 1 && static_cast<std::uint8_t>(r[0]) == byte;
@@ -56,6 +58,9 @@ void TfrmMain::ProcessBootResponse() {
     Tx_Buffer = BuildAddressFrame(addr);
     SendBootFrame(Tx_Buffer);
   };
+  // No reply is longer than a READ block's; beyond that only the first byte is ever judged, so
+  // keeping the start alone bounds the buffer under line noise without changing any verdict.
+  if (Rx_Buffer.size() > kMaxReplySize) Rx_Buffer.resize(kMaxReplySize);
   const ByteString& r = Rx_Buffer;
   const bool ackAlone = IsSingle(r, kBootAck);
 
