@@ -250,7 +250,15 @@ bool TSerBaseDispatcher::WaitHandlingMessages(const std::function<bool()>& done,
   for (;;) {
     if (done()) return true;
     if (ticks >= 0 && TickTimerExpired(timer)) return false;
-    const int r = PumpOneMessage();
+    int r = 0;
+    try {
+      r = PumpOneMessage();
+    } catch (const std::exception& e) {
+      // A handler's failure must not cut a close short (it may run from a destructor); it is
+      // logged and the wait goes on.
+      LogDebug(e.what());
+      r = 1;
+    }
     // Nothing handled (or only the quit request, which stays pending): give the others a moment.
     if (r == 0 || r == WM_QUIT) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
