@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -484,6 +485,50 @@ TEST_F(ProductLink, ForeignTimerIsIgnored) {
   EXPECT_TRUE(port.Expire(other));
   EXPECT_EQ(port.TakeWritten(), "");
   EXPECT_EQ(frm->RetryCount, 3);
+}
+
+TEST_F(ProductLink, RandomLineTrafficNeverBreaksTheLink) {
+  // Garbage, well-framed replies with random records (cut short or not) and time-outs, in any
+  // order: the link must neither crash nor keep more than a bounded buffer.
+  SteppingClock clock;  // the boot loader job's wait must not cost real time
+  SetTickClock(&clock);
+  SetUiMessagePump(&pump);
+  std::mt19937 rng(20261210);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const std::uint16_t codes[] = {1, 2, 13, 99, 610, 3140, 6401, 7};
+  for (int round = 0; round < 3000; ++round) {
+    if (!CommsJob) StartJob(pick(2) == 0 ? kIdentityJob : kBootloaderEntryJob);
+    BootloaderMode = false;  // the boot loader's own replies are not under test here
+    switch (pick(4)) {
+      case 0: {
+        ByteString junk;
+        for (int i = pick(600); i > 0; --i) junk += static_cast<char>(rng());
+        port.Receive(junk);
+        break;
+      }
+      case 1:
+      case 2: {
+        ByteString payload;
+        for (int r = pick(4); r >= 0; --r) {
+          ByteString data;
+          for (int i = pick(40); i > 0; --i) data += static_cast<char>(rng());
+          payload += Rec(codes[pick(8)], static_cast<std::uint16_t>(pick(3)), data);
+        }
+        if (pick(4) == 0)
+          payload.resize(static_cast<std::size_t>(pick(static_cast<int>(payload.size()) + 1)));
+        if (payload.empty()) payload = "x";
+        frm->Rx_Buffer.clear();
+        port.Receive(Framed(payload));
+        break;
+      }
+      default: port.Expire(frm->TxTimer); break;
+    }
+    pump.RunAll();
+    ASSERT_LE(frm->Rx_Buffer.size(), 4096u + 600u);
+    if (CommsJob) {
+      ASSERT_LE(CommsJob->Count(), 2);
+    }
+  }
 }
 
 // Packing ----------------------------------------------------------------------------------------------
