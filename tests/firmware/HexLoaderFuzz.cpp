@@ -1,8 +1,10 @@
 // libFuzzer target: any bytes as a HEX file. The loader must neither crash nor store outside the
 // image; a file it accepts must consist of lines that pass the record check, one of them an end
 // record; and what it stores must keep the "in use" marks right.
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "firmware/FlashImage.h"
@@ -41,11 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool loaded = LoadHexText(text);
   if (loaded) CheckAcceptedText(text);
 
+  static const std::array<std::uint8_t, kPageSize> erased = [] {
+    std::array<std::uint8_t, kPageSize> a{};
+    a.fill(0xFF);
+    return a;
+  }();
   for (const auto& page : FileMemory) {
-    if (page.InUse) continue;
-    for (const std::uint8_t b : page.Data) {
-      if (b != 0xFF) __builtin_trap();
-    }
+    if (!page.InUse && std::memcmp(page.Data, erased.data(), kPageSize) != 0) __builtin_trap();
   }
 
   TProductInfo info;
