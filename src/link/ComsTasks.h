@@ -183,7 +183,7 @@ class TCommsJob {
 
  private:
   // A task index: -1 when the job has no tasks or the index lies past the last task.
-  void StoreIndex(std::int32_t& field, std::int32_t v) const {
+  void StoreIndex(std::int32_t& field, std::int32_t v) {
     if (tasks_.empty() || v >= Count()) v = -1;
     if (v != field) field = v;
   }
