@@ -41,8 +41,14 @@ std::string DescrambleCode(const std::string& cipherText, std::uint16_t key) {
   return out;
 }
 
-ByteString FirstAccessCode() { return DescrambleCode(kFirstCodeCipher, kFirstCodeKey); }
-ByteString SecondAccessCode() { return DescrambleCode(kSecondCodeCipher, kSecondCodeKey); }
-ByteString BootloaderEntryCode() { return DescrambleCode(kEntryCodeCipher, kEntryCodeKey); }
+ByteString FirstAccessCode() {
+  return DescrambleCode(kFirstCodeCipher, kFirstCodeKey);
+}
+ByteString SecondAccessCode() {
+  return DescrambleCode(kSecondCodeCipher, kSecondCodeKey);
+}
+ByteString BootloaderEntryCode() {
+  return DescrambleCode(kEntryCodeCipher, kEntryCodeKey);
+}
 
 }  // namespace tarvex

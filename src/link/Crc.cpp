@@ -18,7 +18,9 @@ constexpr std::array<std::uint16_t, 256> kTable = MakeTable();
 
 }  // namespace
 
-const std::array<std::uint16_t, 256>& CrcTable() { return kTable; }
+const std::array<std::uint16_t, 256>& CrcTable() {
+  return kTable;
+}
 
 std::uint16_t FrameCrc(const std::uint8_t* data, std::size_t size) {
   std::uint16_t r = kCrcStart;
