@@ -40,22 +40,22 @@ class InfoCommand : public ::testing::Test {
 TEST(CliArgs, OptionsValuesAndPositionals) {
   cli::TParsedArgs a;
   std::string error;
-  const std::vector<cli::TOptionSpec> spec{{"mem-code", true}, {"force", false}, {"help", false}};
-  ASSERT_TRUE(cli::ParseArgs({"a.hex", "--mem-code", "3", "--force", "--", "--b"}, spec, a, error));
+  const std::vector<cli::TOptionSpec> options{{"mem-code", true}, {"force", false}, {"help", false}};
+  ASSERT_TRUE(cli::ParseArgs({"a.hex", "--mem-code", "3", "--force", "--", "--b"}, options, a, error));
   EXPECT_EQ(a.Positional, (std::vector<std::string>{"a.hex", "--b"}));
   EXPECT_EQ(a.Options["mem-code"], "3");
   EXPECT_TRUE(a.Has("force"));
-  ASSERT_TRUE(cli::ParseArgs({"--mem-code=1", "-h", "-"}, spec, a, error));
+  ASSERT_TRUE(cli::ParseArgs({"--mem-code=1", "-h", "-"}, options, a, error));
   EXPECT_EQ(a.Options["mem-code"], "1");
   EXPECT_TRUE(a.Has("help"));
   EXPECT_EQ(a.Positional, std::vector<std::string>{"-"});
 
-  EXPECT_FALSE(cli::ParseArgs({"--nope"}, spec, a, error));
+  EXPECT_FALSE(cli::ParseArgs({"--nope"}, options, a, error));
   EXPECT_NE(error.find("unknown option"), std::string::npos);
-  EXPECT_FALSE(cli::ParseArgs({"-x"}, spec, a, error));
-  EXPECT_FALSE(cli::ParseArgs({"--mem-code"}, spec, a, error));
-  EXPECT_FALSE(cli::ParseArgs({"--force=1"}, spec, a, error));
-  EXPECT_FALSE(cli::ParseArgs({"--force", "--force"}, spec, a, error));
+  EXPECT_FALSE(cli::ParseArgs({"-x"}, options, a, error));
+  EXPECT_FALSE(cli::ParseArgs({"--mem-code"}, options, a, error));
+  EXPECT_FALSE(cli::ParseArgs({"--force=1"}, options, a, error));
+  EXPECT_FALSE(cli::ParseArgs({"--force", "--force"}, options, a, error));
 }
 
 TEST_F(InfoCommand, PrintsIdentityPagesAndBlocks) {
