@@ -58,8 +58,8 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<TOptionSp
       error = "unknown option '" + a + "'";
       return false;
     }
-    const TOptionSpec* spec = find(name);
-    if (spec == nullptr) {
+    const TOptionSpec* opt = find(name);
+    if (opt == nullptr) {
       error = "unknown option '" + a + "'";
       return false;
     }
@@ -67,13 +67,13 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<TOptionSp
       error = "option '--" + name + "' given more than once";
       return false;
     }
-    if (spec->TakesValue && !hasValue) {
+    if (opt->TakesValue && !hasValue) {
       if (i + 1 >= args.size()) {
         error = "option '--" + name + "' needs a value";
         return false;
       }
       value = args[++i];
-    } else if (!spec->TakesValue && hasValue) {
+    } else if (!opt->TakesValue && hasValue) {
       error = "option '--" + name + "' takes no value";
       return false;
     }
