@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,10 @@ class BootTarget {
   std::string afterGoAck;     // bytes the starting firmware sends right behind the GO ACK
   long flipAddress = -1;      // flash byte (offset from the base) that reads back inverted
 
+  // Called first for every frame (numbered from 1): a value is the whole answer (empty: silence)
+  // and the target stays where it was.
+  std::function<std::optional<std::string>(int frameNo, const std::string& frame)> fault;
+
   // Counts of what was seen.
   int syncs = 0, erases = 0, writes = 0, reads = 0, gos = 0, frames = 0;
   std::vector<std::uint16_t> erasedPages;
@@ -44,6 +50,9 @@ class BootTarget {
   // Answers one frame; the reply bytes (possibly empty).
   std::string Answer(const std::string& f) {
     ++frames;
+    if (fault) {
+      if (auto r = fault(frames, f)) return *r;
+    }
     if (silentFrames > 0) {
       --silentFrames;
       return {};
@@ -163,6 +172,9 @@ struct Exchange {
   int Run() {
     int timeouts = 0;
     for (int step = 0; step < maxSteps; ++step) {
+      // Each posted event is handled before the next reply arrives, as on the line, where the
+      // reply takes far longer than the handling.
+      if (pump.PumpOne() != 0) continue;
       if (!port.written.empty()) {
         const std::string frame = port.written.front();
         port.written.erase(port.written.begin());
@@ -177,7 +189,6 @@ struct Exchange {
         }
         continue;
       }
-      if (pump.PumpOne() != 0) continue;
       if (port.Open() && frm.TxTimer != 0 && port.TimerActive(frm.TxTimer)) {
         port.Expire(frm.TxTimer);
         ++timeouts;
