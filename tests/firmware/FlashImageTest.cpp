@@ -82,20 +82,15 @@ TEST_F(FlashImage, RunsWrapIntoTheNextPageAndStopAtTheLast) {
   EXPECT_EQ(StoreBytes(FileMemory, {7, 2046}, run, 4), 2u);  // past the last page
   EXPECT_EQ(FileMemory[7].Data[2047], 0x22);
   EXPECT_EQ(StoreBytes(FileMemory, {8, 0}, run, 4), 0u);
-}
 
-TEST_F(FlashImage, InUseIsSetOnlyByBytesOtherThanErased) {
-  SetImagePages(2);
-  const std::uint8_t erased[16] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  StoreBytes(FileMemory, {0, 0}, erased, 16);
+  // Only bytes other than 0xFF mark a page, and a later 0xFF never unmarks it.
+  const std::uint8_t erased[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  StoreBytes(FileMemory, {0, 0}, erased, 4);
   EXPECT_FALSE(FileMemory[0].InUse);
-  const std::uint8_t zero = 0x00;
-  const std::uint8_t ff = 0xFF;
-  StoreBytes(FileMemory, {1, 9}, &zero, 1);
-  StoreBytes(FileMemory, {1, 9}, &ff, 1);
+  StoreBytes(FileMemory, {1, 9}, run, 1);
+  StoreBytes(FileMemory, {1, 9}, erased, 1);
   EXPECT_EQ(FileMemory[1].Data[9], 0xFF);
-  EXPECT_TRUE(FileMemory[1].InUse);  // a later 0xFF never clears it
+  EXPECT_TRUE(FileMemory[1].InUse);
 }
 
 TEST_F(FlashImage, PageListAndBlocksCoverThePagesInUse) {
