@@ -134,6 +134,11 @@ TEST_F(BootReplies, NacksAndTimeOutsShareTheFiveTransmissions) {
   EXPECT_EQ(port.TakeWritten(), "");
   EXPECT_EQ(fp.boxes.Texts(), std::vector<string>{"No bootloader response from product."});
   EXPECT_TRUE(port.Open());
+  // A command given up takes no late answer: neither a NACK nor an ACK starts it again.
+  port.Receive(kNack);
+  port.Receive(kAck);
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_EQ(pump.RunAll(), 0);
 }
 
 TEST_F(BootReplies, NackCountsOnlyAsTheSingleByteSinceTheFrame) {
