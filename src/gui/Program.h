@@ -1,0 +1,13 @@
+// The desktop program's entry: the application, the look and feel, the platform seams, the main
+// window and its event loop.
+#pragma once
+
+namespace tarvex {
+
+// Options of the program beside the window's own switches ("/M", "/NV"):
+//   --snapshot DIR   writes a picture of the advisory dialog (when it shows) and of the window,
+//                    and a list of the controls' states, into DIR, then ends; for checking a
+//                    build on a machine without anyone at the screen.
+int RunDesktopProgram(int argc, char** argv);
+
+}  // namespace tarvex
