@@ -551,6 +551,42 @@ TEST_F(ProductLink, TasksBeyondTheBufferGoInTheNextFrame) {
   EXPECT_FALSE(CommsJob);
 }
 
+TEST_F(ProductLink, OtherRequestKindsAndTheirAcknowledgements) {
+  auto build = [] {
+    BuildJob(9, TJobType::jtSendData, false, false);
+    AddTask(TTaskType::ttNil, 5, 1, 1, TDataType::dtNil);
+    AddTask(TTaskType::ttPoll, 6, 1, 1, TDataType::dtNil);
+    AddTask(TTaskType::ttWrite, 7, 1, 2, TDataType::dtByte);
+    AddTask(TTaskType::ttReadRAM, 8, 1, 4, TDataType::dtByte);
+    AddTask(TTaskType::ttRead, 9, 1, 470, TDataType::dtByte);  // does not fit beside the others
+  };
+  build();
+  frm->SendNextTasks();
+  // A nil task sends its three address words only; the others a data length of 0.
+  EXPECT_EQ(port.TakeWritten(), Framed(B({5, 0, 1, 0, 1, 0}) + B({6, 0, 1, 0, 1, 0, 0, 0}) +
+                                       B({7, 0, 1, 0, 2, 0, 0, 0}) + B({8, 0, 1, 0, 4, 0, 0, 0})));
+  Answer(Framed(Rec(0, 0, "") + Rec(6, 1, "") + Rec(7, 2, "") + Rec(8, 4, "abcd")));
+  ASSERT_TRUE(CommsJob);
+  EXPECT_FALSE(CommsJob->Items(0).TaskAcked());
+  EXPECT_TRUE(CommsJob->Items(1).TaskAcked());
+  EXPECT_TRUE(CommsJob->Items(2).TaskAcked());
+  EXPECT_TRUE(CommsJob->Items(3).TaskAcked());
+  EXPECT_EQ(CommsJob->FirstTask(), 4);
+  EXPECT_EQ(port.TakeWritten(), Framed(B({9, 0, 1, 0, 0xD6, 1, 0, 0})));
+
+  // A write acknowledged with data, or a working-memory read with none, ends the job silently.
+  for (const ByteString& reply : {Framed(Rec(0, 0, "") + Rec(6, 1, "") + Rec(7, 2, "x")),
+                                  Framed(Rec(0, 0, "") + Rec(6, 1, "") + Rec(7, 2, "") + Rec(8, 4, ""))}) {
+    build();
+    frm->SendNextTasks();
+    port.TakeWritten();
+    Answer(reply);
+    EXPECT_FALSE(CommsJob);
+    EXPECT_EQ(port.TakeWritten(), "");
+  }
+  EXPECT_TRUE(Boxes().empty());
+}
+
 TEST_F(ProductLink, TaskTooLargeForAnyFrameAbortsTheJob) {
   frm->FlashInProgress = true;
   BuildJob(7, TJobType::jtReceiveData, false, false);
