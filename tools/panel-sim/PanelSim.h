@@ -75,6 +75,11 @@ class TPanelSim {
   // flash holds no firmware identity.
   void Restart();
   void SetTranscript(TTranscriptSink sink) { transcript_ = std::move(sink); }
+  // A note of the line's own (the lead unplugged, back again) into the transcript.
+  void Annotate(std::string_view text, std::uint64_t nowMs) {
+    now_ = nowMs;
+    Note(text);
+  }
 
   [[nodiscard]] bool InBootloader() const { return bootloader_; }
   [[nodiscard]] bool AccessGranted() const { return access_; }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +24,9 @@ namespace {
 
 // How long the loop waits for input when nothing is due.
 constexpr int kIdlePollMs = 100;
+// Longest wait for the program to take the last answer before the lead goes.
+constexpr int kDrainLimitMs = 1000;
+constexpr int kDrainSettleMs = 100;
 
 bool MakeRaw(int fd) {
   termios t{};
@@ -159,6 +163,7 @@ bool TSimLine::Replug(std::uint32_t ms, const std::atomic<bool>& stop) {
     }
     return true;
   }
+  sim_.Annotate("line: lead out", NowUs() / 1000);
   Unregister();
   CloseLine();
   SleepMs(ms, stop);
@@ -167,10 +172,31 @@ bool TSimLine::Replug(std::uint32_t ms, const std::atomic<bool>& stop) {
     std::fprintf(stderr, "tarvex-panel-sim: %s\n", error.c_str());
     return false;
   }
-  std::printf("tarvex-panel-sim: back on %s%s%s\n", device_.c_str(), link_.empty() ? "" : " as ",
-              link_.c_str());
+  const std::string where = device_ + (link_.empty() ? "" : " as " + link_);
+  sim_.Annotate("line: back on " + where, NowUs() / 1000);
+  std::printf("tarvex-panel-sim: back on %s\n", where.c_str());
   std::fflush(stdout);
   return true;
+}
+
+void TSimLine::DrainOutput() {
+  if (slave_ < 0) {
+    if (fd_ >= 0) ::tcdrain(fd_);
+    return;
+  }
+  // Closing the pseudo-terminal throws away what the program has not read yet; the product's
+  // last answer (the GO acknowledgement) reached the PC before its lead went, so wait for it.
+  // The terminal hands written bytes over a moment later, so an empty queue counts only once
+  // that moment has passed.
+  const auto start = std::chrono::steady_clock::now();
+  const auto settled = start + std::chrono::milliseconds(kDrainSettleMs);
+  const auto end = start + std::chrono::milliseconds(kDrainLimitMs);
+  for (;;) {
+    int waiting = 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (::ioctl(slave_, FIONREAD, &waiting) != 0 || now > end || (waiting == 0 && now > settled)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 void TSimLine::Schedule(const std::vector<TSimAction>& actions, std::uint64_t nowUs) {
@@ -185,10 +211,10 @@ void TSimLine::Schedule(const std::vector<TSimAction>& actions, std::uint64_t no
       pending_.push_back({base, a.What, a.Bytes});
       continue;
     }
+    // A byte is handed over once its ten bits have gone down the line.
     for (char c : a.Bytes) {
-      const std::uint64_t due = std::max(base, txFreeUs_);
-      txFreeUs_ = due + byteUs_;
-      pending_.push_back({due, a.What, ByteString(1, c)});
+      txFreeUs_ = std::max(base, txFreeUs_) + byteUs_;
+      pending_.push_back({txFreeUs_, a.What, ByteString(1, c)});
     }
     base = txFreeUs_;
   }
@@ -211,6 +237,7 @@ bool TSimLine::Flush(std::uint64_t nowUs, const std::atomic<bool>& stop) {
     }
     const TSimAction::Kind what = p.What;
     pending_.pop_front();
+    DrainOutput();
     if (what == TSimAction::Kind::Unplug) {
       pending_.clear();
       if (!Replug(opts_.ReplugMs, stop)) return false;

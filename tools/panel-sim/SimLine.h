@@ -43,6 +43,8 @@ class TSimLine {
   void CloseLine();
   // The lead goes away for ms and comes back on a new pseudo-terminal.
   bool Replug(std::uint32_t ms, const std::atomic<bool>& stop);
+  // Waits until the program has read what was sent (bounded).
+  void DrainOutput();
   void Schedule(const std::vector<TSimAction>& actions, std::uint64_t nowUs);
   bool Flush(std::uint64_t nowUs, const std::atomic<bool>& stop);
   [[nodiscard]] std::uint64_t NowUs() const;
