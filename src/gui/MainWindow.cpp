@@ -200,7 +200,9 @@ void TMainWindow::SetTabOrder() {
   }
   std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
     if (a.group != b.group) return a.group < b.group;
-    if (a.g.Top != b.g.Top) return a.g.Top < b.g.Top;
+    // Controls of one row (a list and its button) share their vertical centre, not their top.
+    const int ca = a.g.Top + a.g.Height / 2, cb = b.g.Top + b.g.Height / 2;
+    if (ca != cb) return ca < cb;
     return a.g.Left < b.g.Left;
   });
   for (std::size_t i = 1; i < items.size(); ++i) QWidget::setTabOrder(items[i - 1].w, items[i].w);

@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QObject>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace tarvex {
@@ -60,6 +62,7 @@ void TQtMessagePump::Wake() {
 }
 
 void TQtMessagePump::Woken() {
+  ++woken_;
   PumpOne();
   if (waitLoop_ != nullptr) waitLoop_->quit();
 }
@@ -134,24 +137,29 @@ int TQtMessagePump::PumpOne() {
 
 void TQtMessagePump::WaitForMessage(std::chrono::steady_clock::time_point deadline) {
   if (!OnOwnerThread()) return;
-  {
-    std::lock_guard lock(mutex_);
-    if (quit_ || !posted_.empty() || !sent_.empty()) return;
+  const std::uint64_t woken = woken_;
+  // Qt's timers count whole milliseconds and may end a little early: wait again for the rest.
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (quit_ || !posted_.empty() || !sent_.empty()) return;
+    }
+    if (woken_ != woken) return;  // a message came and was handled in the loop below
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return;
+    // A nested loop keeps the window alive; the next message (handled by its wake event) or the
+    // deadline ends it.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(static_cast<int>(std::min<long long>(left, 24LL * 3600 * 1000)));
+    QEventLoop* outer = std::exchange(waitLoop_, &loop);
+    loop.exec();
+    waitLoop_ = outer;
   }
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-          .count();
-  if (left <= 0) return;
-  // A nested loop keeps the window alive; the next message (handled by its wake event) or the
-  // deadline ends it.
-  QEventLoop loop;
-  QTimer timer;
-  timer.setSingleShot(true);
-  QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-  timer.start(static_cast<int>(std::min<long long>(left, 24LL * 3600 * 1000)));
-  QEventLoop* outer = std::exchange(waitLoop_, &loop);
-  loop.exec();
-  waitLoop_ = outer;
 }
 
 void TQtMessagePump::Quit(int exitCode) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -54,6 +55,7 @@ class TQtMessagePump : public IMessagePump {
   const std::thread::id owner_;
   std::unique_ptr<Waker> waker_;
   QEventLoop* waitLoop_ = nullptr;  // owner thread only
+  std::uint64_t woken_ = 0;         // owner thread only
 };
 
 }  // namespace tarvex
