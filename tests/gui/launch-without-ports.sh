@@ -14,7 +14,18 @@ fi
 
 export TARVEX_PORTS_DIR="$out/ports" XDG_CONFIG_HOME="$out/config" XDG_DATA_HOME="$out/data"
 unset QT_QPA_PLATFORM
-timeout 60 xvfb-run -a "$program" --snapshot "$out/snap"
+run=(timeout 60 xvfb-run -a "$program" --snapshot "$out/snap")
+if compgen -G "/dev/ttyS*" >/dev/null; then
+  # A machine with real UARTs: hide the kernel's tty list from the program only.
+  mkdir -p "$out/no-tty"
+  if ! unshare -m --propagation private true 2>/dev/null; then
+    echo "this machine has serial ports and cannot hide them: the no-ports case cannot be shown here"
+    exit 77
+  fi
+  unshare -m --propagation private sh -c 'mount --bind "$0" /sys/class/tty && exec "$@"' "$out/no-tty" "${run[@]}"
+else
+  "${run[@]}"
+fi
 
 states="$out/snap/controls.txt"
 grep -qx 'lbNoPorts visible enabled "No Ports available - Check the USB-Bridge is connected to the PC!"' "$states"
