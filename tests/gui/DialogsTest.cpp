@@ -226,3 +226,21 @@ TEST_F(DialogsTest, EveryPictureAndTheThemeAreBuiltIn) {
 
 }  // namespace
 }  // namespace tarvex::test
+
+namespace tarvex::test {
+namespace {
+
+TEST(ManualTest, ThePdfSitsBesideTheProgramWithSeveralPages) {
+  QFile pdf(QString(TARVEX_PROGRAM_DIR) + "/MAN214 - Flash Programmer Instructions.pdf");
+  ASSERT_TRUE(pdf.open(QIODevice::ReadOnly)) << pdf.fileName().toStdString();
+  const QByteArray data = pdf.readAll();
+  EXPECT_TRUE(data.startsWith("%PDF-"));
+  int pages = 0;
+  for (qsizetype at = data.indexOf("/Type /Page"); at >= 0; at = data.indexOf("/Type /Page", at + 1)) {
+    if (at + 11 < data.size() && data[at + 11] != 's') ++pages;
+  }
+  EXPECT_GE(pages, 3);
+}
+
+}  // namespace
+}  // namespace tarvex::test
