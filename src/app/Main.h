@@ -13,6 +13,7 @@
 #include "app/Globals.h"
 #include "app/Platform.h"
 #include "app/ViewModel.h"
+#include "devices/UsbClass.h"
 
 namespace tarvex {
 
@@ -254,6 +255,7 @@ class TfrmMain {
   bool CommandActive = false;
   bool ReconnectToProduct = false;
   std::int32_t USBCount = 0;
+  std::unique_ptr<TUsbClass> USBComp;
 
   // The file dialog keeps the last chosen file name between openings.
   std::string OpenDlgFileName;

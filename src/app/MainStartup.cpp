@@ -81,7 +81,15 @@ void TfrmMain::FormCreate() {
 
   FillPortList();
 
+  USBComp =
+      std::make_unique<TUsbClass>(platform_.Pump, platform_.UsbBackend ? platform_.UsbBackend() : nullptr);
   USBCount = 0;
+  USBComp->OnUsbInsertion = [this](TUsbClass*, const std::string&, const std::string&, const std::string&) {
+    UsbArrival();
+  };
+  USBComp->OnUsbRemoval = [this](TUsbClass*, const std::string&, const std::string&, const std::string&) {
+    UsbRemoval();
+  };
 
   // Data folders, parents first; one that cannot be created is passed over in silence.
   const std::string sep(1, kPathSep);
@@ -152,6 +160,8 @@ bool TfrmMain::FormCloseQuery() const {
 
 void TfrmMain::FormClose() {
   SaveSettings();
+  ClosePort();
+  USBComp.reset();
 }
 
 bool TfrmMain::btnCancelClick() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -14,6 +15,7 @@ namespace tarvex {
 
 class IComPort;      // serial/ComPortIntf.h
 class IMessagePump;  // serial/MessagePump.h
+class IUsbBackend;   // devices/UsbClass.h
 
 // Settings store with registry semantics --------------------------------------------------------
 
@@ -131,6 +133,8 @@ struct TPlatform {
   IMessagePump* Pump = nullptr;
   // The serial port component the window talks to the product through.
   IComPort* ComPort = nullptr;
+  // Makes the watcher of USB devices for the window's notifier; none in tests (they notify by hand).
+  std::function<std::unique_ptr<IUsbBackend>()> UsbBackend;
 };
 
 }  // namespace tarvex
