@@ -36,7 +36,16 @@ function(tarvex_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tarvex_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   tarvex_defaults(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  # Discovery would write a list-valued LABELS property out flat, so the labels are set on the
+  # discovered tests by a script that runs after it.
+  if(T_LABELS)
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake
+         "foreach(t IN LISTS ${name}_TESTS)\n"
+         "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${T_LABELS}\")\n"
+         "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  endif()
 endfunction()
 include(GoogleTest)
 
