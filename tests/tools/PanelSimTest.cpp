@@ -376,6 +376,18 @@ TEST_F(PanelSimTest, GoOnErasedFlashStaysInBootloader) {
   EXPECT_EQ(Send(B({0x7F})), B({kBootAck}));  // a fresh boot loader wants a fresh sync
 }
 
+TEST_F(PanelSimTest, LongSilenceMidCommandLetsAFreshSyncThrough) {
+  EnterBootloader();
+  EXPECT_EQ(Send(B({0x31, 0xCE})), B({kBootAck}));
+  // Within the programmer's repeat time the address stage waits for its frame ...
+  now_ += TPanelSim::kFrameGapMs + 1;
+  EXPECT_TRUE(Send(B({0x7F})).empty());
+  // ... but after a long silence the command is abandoned and a sync is heard as one.
+  now_ += TPanelSim::kCommandAbandonMs + 1;
+  EXPECT_EQ(Send(B({0x7F})), B({kBootNack}));
+  EXPECT_EQ(Send(B({0x11, 0xEE})), B({kBootAck}));
+}
+
 // Boot loader faults --------------------------------------------------------------------------
 
 TEST_F(PanelSimTest, NackAndSilenceForOneCommand) {

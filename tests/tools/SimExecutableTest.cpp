@@ -69,7 +69,7 @@ class SimExecutable : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  void Start(std::vector<std::string> extra) {
+  void Start(std::vector<std::string> extra, bool viaLink = true) {
     std::vector<std::string> args = {
         TARVEX_PANEL_SIM_EXE,       "--ports-dir", (dir_ / "ports").string(), "--com", "31", "--log",
         (dir_ / "log.txt").string()};
@@ -82,6 +82,7 @@ class SimExecutable : public ::testing::Test {
     posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
     ASSERT_EQ(posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&fa);
+    if (!viaLink) return;
     ASSERT_TRUE(WaitFor([&] { return fs::exists(Link()); }));
     OpenLink();
   }
@@ -189,6 +190,28 @@ TEST_F(SimExecutable, PacedLineIsNoFasterThanTheBaudRate) {
   ASSERT_EQ(r.size(), 1u);
   // 12 request bytes must have arrived and 46 reply bytes left, 10 bits each at 9600 baud.
   EXPECT_GE(took, std::chrono::microseconds((12 + 46) * 10 * 1'000'000 / 9600));
+  EXPECT_EQ(Stop(), 0);
+}
+
+TEST_F(SimExecutable, PlaysTheProductOnAGivenSerialDevice) {
+  // A pseudo-terminal's far end stands in for a USB-serial adapter.
+  fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd_, 0);
+  ASSERT_EQ(::grantpt(fd_), 0);
+  ASSERT_EQ(::unlockpt(fd_), 0);
+  const std::string device = ::ptsname(fd_);
+  Start({"--device", device, "--product", "Glass Keypad", "--version", "1.30"}, false);
+  // The emulator opens the device and makes it raw; until then bytes could be echoed or lost.
+  ASSERT_TRUE(WaitFor([&] { return Transcript().find("ready on " + device) != std::string::npos; }));
+  auto r = Exchange(Request(kParamAccess, FirstAccessCode()));
+  ASSERT_EQ(r.size(), 1u);
+  r = Exchange(Request(kParamIdentity));
+  ASSERT_EQ(r.size(), 1u);
+  ASSERT_EQ(r[0].Data.size(), 18u);
+  EXPECT_EQ(r[0].Data[0], 1);
+  EXPECT_EQ(r[0].Data[1], 30);
+  EXPECT_EQ(r[0].Data[5], 2);
+  EXPECT_FALSE(fs::exists(dir_ / "ports" / "COM31"));
   EXPECT_EQ(Stop(), 0);
 }
 

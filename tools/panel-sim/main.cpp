@@ -62,6 +62,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvex-panel-sim: %s\n", error.c_str());
     return 1;
   }
+  sim.Annotate(
+      "line: ready on " + line.DevicePath() + (line.LinkPath().empty() ? "" : " as " + line.LinkPath()), 0);
   std::printf("tarvex-panel-sim: product %u version %u.%02u on %s%s%s\n", opts.Product.ProductCode,
               opts.Product.Major, opts.Product.Minor, line.DevicePath().c_str(),
               line.LinkPath().empty() ? "" : " as ", line.LinkPath().c_str());
