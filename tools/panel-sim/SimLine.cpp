@@ -226,7 +226,10 @@ bool TSimLine::Flush(std::uint64_t nowUs, const std::atomic<bool>& stop) {
     if (p.What == TSimAction::Kind::Send) {
       const ssize_t n = ::write(fd_, p.Bytes.data(), p.Bytes.size());
       if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR) return true;  // the line is full: later
+        if (errno == EAGAIN || errno == EINTR) {
+          blocked_ = true;  // the line is full: when it has room again
+          return true;
+        }
         // Nobody takes the bytes (a real device gone): they are lost, as on a dead line.
         pending_.pop_front();
         continue;
@@ -262,7 +265,10 @@ int TSimLine::Run(const std::atomic<bool>& stop) {
       timeout =
           due <= now ? 0 : static_cast<int>(std::min<std::uint64_t>((due - now + 999) / 1000, kIdlePollMs));
     }
-    pollfd pfd{fd_, POLLIN, 0};
+    // Waiting on a full line rather than spinning on the due bytes.
+    pollfd pfd{fd_, static_cast<short>(blocked_ ? POLLIN | POLLOUT : POLLIN), 0};
+    if (blocked_) timeout = kIdlePollMs;
+    blocked_ = false;
     const int r = ::poll(&pfd, 1, timeout);
     if (r < 0 && errno != EINTR) {
       std::perror("tarvex-panel-sim: poll");

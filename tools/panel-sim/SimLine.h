@@ -61,6 +61,7 @@ class TSimLine {
   std::uint64_t rxDoneUs_ = 0;
   std::uint64_t txFreeUs_ = 0;
   std::deque<TPending> pending_;
+  bool blocked_ = false;  // the last write found the line full
 };
 
 }  // namespace tarvex::panelsim
