@@ -6,6 +6,7 @@
 #include <QStyleFactory>
 #include <QTextStream>
 #include <QTimer>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "app/platform/LinuxFolders.h"
 #include "app/platform/LinuxSettingsStore.h"
 #include "devices/LinuxPorts.h"
+#include "devices/LinuxUsbBackend.h"
 #include "gui/MainWindow.h"
 #include "gui/QtMessagePump.h"
 #include "gui/QtServices.h"
@@ -94,6 +96,9 @@ int RunDesktopProgram(int argc, char** argv) {
   platform.Ports = &ports;
   platform.Advisory = &advisory;
   platform.Pump = &pump;
+  // USB leads coming and going refresh the port list and reconnect after an update.
+  const std::string portsDir = ports.PortsDir();
+  platform.UsbBackend = [portsDir] { return std::make_unique<LinuxUsbBackend>(portsDir); };
   platform.ComPort = nullptr;  // the serial port component joins here
 
   int rc = 0;

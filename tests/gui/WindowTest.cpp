@@ -199,6 +199,20 @@ TEST_F(MainWindowTest, NextAndBackWalkThePagesAndTheSidePanelFollows) {
   FileReady = false;
 }
 
+TEST_F(MainWindowTest, AltNGoesToTheNextPage) {
+  Start();
+  form->ProductReady = true;
+  form->UpdateWizard();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  QTest::keyClick(window.get(), Qt::Key_N, Qt::AltModifier);
+  EXPECT_TRUE(WaitUntil([&] { return window->VisiblePageIndex() == 1; }));
+  // Disabled, the accelerator does nothing.
+  QTest::keyClick(window.get(), Qt::Key_N, Qt::AltModifier);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window->VisiblePageIndex(), 1);
+}
+
 TEST_F(MainWindowTest, TabOrderRunsTopToBottom) {
   Start();
   // Page 1: the port list, then Connect; the footer's buttons after the page.
