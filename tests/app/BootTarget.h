@@ -1,15 +1,13 @@
 // A small in-memory boot loader for the programmer's tests: it takes the frames the programmer
 // writes to a FakeComPort, answers them the way the product's boot loader does, and keeps a flash
-// array that the tests compare with the file image. Faults can be injected per frame.
+// array that the tests compare with the file image.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,45 +29,20 @@ class BootTarget {
   bool synced = false;
   bool running = false;
 
-  // Faults: each counts the frames it affects.
-  int nackFrames = 0;         // answer NACK and stay in place
-  int silentFrames = 0;       // say nothing
-  int garbageSyncs = 0;       // answer the sync with two bytes of noise
   bool splitReplies = false;  // every reply arrives one byte at a time
-  std::string afterGoAck;     // bytes the starting firmware sends right behind the GO ACK
   long flipAddress = -1;      // flash byte (offset from the base) that reads back inverted
 
-  // Called first for every frame (numbered from 1): a value is the whole answer (empty: silence)
-  // and the target stays where it was.
-  std::function<std::optional<std::string>(int frameNo, const std::string& frame)> fault;
-
   // Counts of what was seen.
-  int syncs = 0, erases = 0, writes = 0, reads = 0, gos = 0, frames = 0;
+  int erases = 0, writes = 0, reads = 0, gos = 0, frames = 0;
   std::vector<std::uint16_t> erasedPages;
 
   // Answers one frame; the reply bytes (possibly empty).
   std::string Answer(const std::string& f) {
     ++frames;
-    if (fault) {
-      if (auto r = fault(frames, f)) return *r;
-    }
-    if (silentFrames > 0) {
-      --silentFrames;
-      return {};
-    }
-    if (nackFrames > 0) {
-      --nackFrames;
-      return Nack();
-    }
     const auto b = [&f](std::size_t i) { return static_cast<std::uint8_t>(f[i]); };
     switch (stage_) {
       case Stage::Command:
         if (f.size() == 1 && b(0) == 0x7F) {
-          ++syncs;
-          if (garbageSyncs > 0) {
-            --garbageSyncs;
-            return "\x55\xAA";
-          }
           if (synced) return Nack();
           synced = true;
           return Ack();
@@ -102,7 +75,7 @@ class BootTarget {
         if (cmd_ == 0x21) {
           stage_ = Stage::Command;
           running = true;
-          return Ack() + afterGoAck;
+          return Ack();
         }
         stage_ = cmd_ == 0x11 ? Stage::Count : Stage::Data;
         return Ack();
