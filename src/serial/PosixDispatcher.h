@@ -1,0 +1,77 @@
+// The dispatcher's device side on a POSIX terminal device (a USB serial lead, a UART, or a
+// pseudo-terminal): the device is opened non-blocking and for exclusive use, and three device
+// threads run beside the dispatcher thread:
+//  - the status thread waits on the device for input, hang-up and errors (and polls the modem
+//    lines where the device has them) and wakes the read thread as soon as input is there;
+//  - the read thread drains the device into 256-byte chunks on the I/O queue;
+//  - the write thread sends what the transmit ring holds.
+// Every blocking wait is sliced (50 or 100 ms) so a stop request is seen quickly. Results follow
+// the layer's convention: a count or 0 for success, the negated system error for failure, with a
+// missing device told as -2 and a device held elsewhere as -5.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "serial/Dispatcher.h"
+
+namespace tarvex {
+
+// The system errors the port component translates.
+inline constexpr int kNoSuchDevice = 2;         // "file not found"
+inline constexpr int kDeviceHeldElsewhere = 5;  // "access denied"
+
+inline constexpr std::chrono::milliseconds kReadWait{50};
+inline constexpr std::chrono::milliseconds kDeviceSlice{100};
+inline constexpr std::chrono::milliseconds kThreadStartWait{3000};
+inline constexpr std::chrono::milliseconds kFlushAckWait{5000};
+inline constexpr std::size_t kReadChunk = 256;
+
+class TSerPosixDispatcher : public TSerBaseDispatcher {
+ public:
+  explicit TSerPosixDispatcher(void* owner);
+  ~TSerPosixDispatcher() override;
+  TSerPosixDispatcher(const TSerPosixDispatcher&) = delete;
+  TSerPosixDispatcher& operator=(const TSerPosixDispatcher&) = delete;
+
+  // The system's speed constant for a rate, or 0 when the rate is not one the system knows.
+  static unsigned SpeedFor(std::uint32_t baud);
+
+ protected:
+  int DeviceEscape(int func) override;
+  int DevicePurge(int queue) override;
+  std::uint32_t DeviceClearError(TComStat& stat) override;
+  int DeviceGetState(TDeviceControlBlock& dcb) override;
+  int DeviceSetState(const TDeviceControlBlock& dcb) override;
+  int DeviceSetup(std::uint32_t inSize, std::uint32_t outSize) override;
+  void StartThreads() override;
+  void StopThreads() override;
+  // comName is the device path; an empty one is a port that does not exist.
+  int OpenCom(const std::string& comName, std::uint32_t inQueue, std::uint32_t outQueue) override;
+  int CloseCom() override;
+  bool CheckPort(const std::string& comName) override;
+  std::uint32_t DeviceModemStatus() override;
+
+ private:
+  void ReadThreadMain();
+  void StatusThreadMain();
+  void WriteThreadMain();
+  // 0, or the thread's failure code.
+  int ReadAvailable();
+  int DrainTransmitRing();
+  void WakeStatusThread();
+  void JoinDeviceThreads();
+  [[nodiscard]] int Fd() const { return CidEx.load(); }
+
+  TSyncEvent FSerialEvent;   // wakes the read thread early
+  TSyncEvent readDrained_;   // the read thread has emptied the device
+  int wakeFd_ = -1;          // an event descriptor that ends the status thread's wait
+  bool modemLines_ = false;  // the device has modem lines (a pseudo-terminal has none)
+  std::atomic<std::uint32_t> lastModem_{0};
+  std::mutex joinLock_;
+  std::thread readThread_, writeThread_, statusThread_;
+};
+
+}  // namespace tarvex
