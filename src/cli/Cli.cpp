@@ -1,5 +1,7 @@
 #include "cli/Cli.h"
 
+#include "cli/FlashCommand.h"
+
 #include <functional>
 #include <map>
 #include <ostream>
@@ -83,9 +85,18 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<TOptionSp
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return RunCli(args, out, err, TFlashServices{});
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const TFlashServices& services) {
   std::map<std::string, Command> commands;
   commands["help"] = {"show this help", nullptr};
   commands["info"] = {"show a firmware file's identity and the flash pages it uses", RunInfo};
+  commands["flash"] = {"update the firmware of the product on a serial port",
+                       [&services](const std::vector<std::string>& a, std::ostream& o, std::ostream& e) {
+                         return RunFlash(a, o, e, services);
+                       }};
 
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     PrintHelp(out, commands);

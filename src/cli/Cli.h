@@ -9,11 +9,20 @@
 
 namespace tarvex::cli {
 
+struct TFlashServices;  // cli/FlashCommand.h
+
 // Exit statuses shared by every command.
 enum ExitCode : int {
   kExitOk = 0,
   kExitFailure = 1,
   kExitUsage = 2,
+  // `flash`: what stopped the update.
+  kExitPort = 3,
+  kExitProductRefused = 4,
+  kExitFileRefused = 5,
+  kExitUpdateFailed = 6,
+  kExitVerifyFailed = 7,
+  kExitNoReconnect = 8,
 };
 
 // A command's arguments: the positional ones in order, and the options given as "--name",
@@ -39,5 +48,8 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<TOptionSp
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The program's own entry: `flash` gets the serial port component and the console from services.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const TFlashServices& services);
 
 }  // namespace tarvex::cli

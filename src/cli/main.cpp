@@ -1,8 +1,13 @@
+#include <unistd.h>
+
 #include <iostream>
 
 #include "cli/Cli.h"
+#include "cli/FlashCommand.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  return tarvex::cli::RunCli(args, std::cout, std::cerr);
+  tarvex::cli::TFlashServices services;
+  services.Terminal = ::isatty(STDOUT_FILENO) == 1;
+  return tarvex::cli::RunCli(args, std::cout, std::cerr, services);
 }

@@ -1,0 +1,370 @@
+// `tarvex-flash flash`: connect, identify, open and judge the file, Start, all through the same
+// TfrmMain the desktop program shows. This file only clicks, pumps the window's messages, watches
+// its view model and turns what it sees into lines and an exit status.
+#include "cli/FlashCommand.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <ostream>
+#include <stdexcept>
+
+#include "app/Main.h"
+#include "app/platform/ConsoleServices.h"
+#include "app/platform/LinuxFolders.h"
+#include "cli/Cli.h"
+#include "cli/FlashReport.h"
+#include "devices/LinuxPorts.h"
+#include "devices/LinuxUsbBackend.h"
+#include "firmware/FlashImage.h"
+#include "link/ComsTasks.h"
+#include "serial/PlainMessagePump.h"
+#include "serial/Ticks.h"
+
+namespace tarvex::cli {
+
+namespace {
+
+constexpr const char* kVerifyReportFile = "Verification Data.txt";
+
+void PrintFlashHelp(std::ostream& out) {
+  out << "Usage: tarvex-flash flash --port COM<n> --file FW.hex [--no-verify] [--verbose]\n"
+         "                          [--wait-reconnect]\n\n"
+         "Updates the firmware of the product on the given port exactly as the desktop program\n"
+         "does: connects and identifies the product, opens and judges the file, then erases,\n"
+         "writes, reads back and compares the flash pages the file uses and starts the new\n"
+         "firmware. Message boxes appear as lines on standard error.\n\n"
+         "Options:\n"
+         "  --port COM<n>     serial port of the product's USB lead (as the port list names it)\n"
+         "  --file FW.hex     firmware file (Intel HEX)\n"
+         "  --no-verify       skip reading the flash back after writing it\n"
+         "  --verbose         also print the debug log on standard error\n"
+         "  --wait-reconnect  after a successful update wait up to 60 s for the product to come\n"
+         "                    back and print its new identity\n"
+         "  -h, --help        show this help\n\n"
+         "Exit status:\n"
+         "  0  the new firmware was started and the verify passed (or was skipped)\n"
+         "  2  wrong usage\n"
+         "  3  port problem: no such port, it cannot be opened, or no product answers on it\n"
+         "  4  product refused: it may not be updated (version, NVM lock, no remote update)\n"
+         "  5  file refused: unreadable, empty or not for this product\n"
+         "  6  update failed: the product stopped answering or refused a command\n"
+         "  7  verify failed: the new firmware runs but its flash differs from the file\n"
+         "     (the differences are in \"Verification Data.txt\" in the Logs folder)\n"
+         "  8  with --wait-reconnect: the product was not identified again in time\n";
+}
+
+// Keeps nothing: a production line must not change the installer's remembered port or folder.
+class TNullSettingsKey : public ISettingsKey {
+ public:
+  [[nodiscard]] bool ValueExists(const std::string& /*name*/) const override { return false; }
+  [[nodiscard]] std::int32_t ReadInteger(const std::string& name) const override {
+    throw std::out_of_range(name);
+  }
+  [[nodiscard]] std::string ReadString(const std::string& name) const override {
+    throw std::out_of_range(name);
+  }
+  void WriteInteger(const std::string& /*name*/, std::int32_t /*value*/) override {}
+  void WriteString(const std::string& /*name*/, const std::string& /*value*/) override {}
+  void Close() override {}
+};
+
+class TNullSettingsStore : public ISettingsStore {
+ public:
+  std::unique_ptr<ISettingsKey> OpenKey(const std::string& /*path*/, bool /*canCreate*/) override {
+    return std::make_unique<TNullSettingsKey>();
+  }
+};
+
+// "com5" or "COM5" as the list names it, or nothing.
+std::optional<std::string> PortName(const std::string& text) {
+  std::string upper = text;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (!ComNumberOf(upper)) return std::nullopt;
+  return upper;
+}
+
+class TFlashSession : public IMessageBoxes, public IDebugOutput {
+ public:
+  TFlashSession(std::ostream& out, std::ostream& err, const TFlashServices& services, bool verbose)
+      : services_(services), verbose_(verbose), report_(out, err, services.Terminal) {}
+
+  TFlashSession(const TFlashSession&) = delete;
+  TFlashSession& operator=(const TFlashSession&) = delete;
+
+  ~TFlashSession() override {
+    if (frm_) {
+      try {
+        frm_->FormClose();
+      } catch (const std::exception&) {
+        // Closing a port whose device has gone: nothing left to report.
+      }
+    }
+    frm_.reset();
+    port_.reset();
+    CommsJob.reset();
+    SetDebugOutput(nullptr);
+    SetUiMessagePump(nullptr);
+  }
+
+  int Run(const std::string& portName, const std::string& file, bool noVerify, bool waitReconnect);
+
+  // Message boxes: one line each on standard error.
+  void Show(TMsgKind kind, const std::string& text) override {
+    report_.ErrorLine(MessageBoxLine(kind, text));
+    ++boxes_;
+    activity_ = true;
+  }
+  // The debug log: on standard error with --verbose.
+  void Output(const std::string& line) override {
+    if (verbose_) report_.ErrorLine("debug: " + line);
+    activity_ = true;
+  }
+
+ private:
+  enum class TWaitEnd { weDone, weStalled, weTimedOut };
+
+  bool Setup(bool noVerify, bool waitReconnect);
+  // Runs a click or another handler as the message loop would: what escapes it is reported.
+  template <typename F>
+  void Handle(F&& f) {
+    try {
+      f();
+    } catch (const std::exception& e) {
+      frm_->ShowException(e);
+    }
+    report_.Update(*frm_);
+  }
+  // Handles the window's messages until done() holds, limitTicks pass, or (stallTicks > 0) that
+  // long passes without a box, a log line or a change in the window.
+  TWaitEnd PumpUntil(const std::function<bool()>& done, std::int32_t limitTicks, std::int32_t stallTicks);
+  void PrintProduct(const std::string& heading);
+  void PrintFile();
+  int Fail(int code, const std::string& text) {
+    report_.ErrorLine("tarvex-flash flash: " + text);
+    return code;
+  }
+
+  const TFlashServices& services_;
+  bool verbose_;
+  TFlashReport report_;
+  int boxes_ = 0;
+  int threadErrors_ = 0;
+  bool activity_ = false;
+
+  // Destroyed in reverse: the window first, the pump last.
+  TPlainMessagePump pump_;
+  TNullSettingsStore settings_;
+  LinuxFolders folders_;
+  PresetFileDialog dialog_;
+  std::unique_ptr<LinuxPorts> linuxPorts_;
+  std::unique_ptr<IComPort> port_;
+  std::unique_ptr<TfrmMain> frm_;
+};
+
+bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
+  pump_.SetOwnerThread();
+  SetUiMessagePump(&pump_);
+  SetDebugOutput(this);
+  ResetGlobals();
+  CommsJob.reset();
+
+  IPortEnumerator* ports = services_.Ports;
+  if (ports == nullptr) {
+    linuxPorts_ = std::make_unique<LinuxPorts>();
+    ports = linuxPorts_.get();
+  }
+  if (!services_.MakeComPort) return false;
+
+  TPortContext context;
+  if (linuxPorts_) {
+    LinuxPorts* lp = linuxPorts_.get();
+    context.DevicePath = [lp](int n) { return lp->DevicePathFor(n); };
+  }
+  context.ThreadError = [this](const std::string& text) {
+    ++threadErrors_;
+    if (frm_) frm_->MessageDlg(TMsgKind::mkError, text);
+  };
+  context.HandlerException = [this](const std::exception& e) {
+    if (frm_) frm_->ShowException(e);
+  };
+  port_ = services_.MakeComPort(context);
+  if (!port_) return false;
+
+  TPlatform platform;
+  platform.Settings = &settings_;
+  platform.Folders = &folders_;
+  platform.MessageBoxes = this;
+  platform.FileDialog = &dialog_;
+  platform.Ports = ports;
+  platform.Pump = &pump_;
+  platform.ComPort = port_.get();
+  if (waitReconnect) {
+    const std::string portsDir = linuxPorts_ ? linuxPorts_->PortsDir() : LinuxPorts::DefaultPortsDir();
+    const auto make = services_.MakeUsbBackend;
+    platform.UsbBackend = [make, portsDir]() -> std::unique_ptr<IUsbBackend> {
+      if (make) return make(portsDir);
+      return std::make_unique<LinuxUsbBackend>(portsDir);
+    };
+  }
+  std::vector<std::string> switches;
+  if (noVerify) switches.emplace_back("/NV");
+  frm_ = std::make_unique<TfrmMain>(platform, switches);
+  frm_->VM.AddObserver([this](const TControl&) { activity_ = true; });
+  Handle([this] { frm_->FormCreate(); });
+  return true;
+}
+
+TFlashSession::TWaitEnd TFlashSession::PumpUntil(const std::function<bool()>& done, std::int32_t limitTicks,
+                                                 std::int32_t stallTicks) {
+  const std::uint32_t start = CurrentTick();
+  std::uint32_t lastActivity = start;
+  for (;;) {
+    if (done()) return TWaitEnd::weDone;
+    int handled = 0;
+    Handle([&] { handled = pump_.PumpOne(); });
+    if (done()) return TWaitEnd::weDone;
+    const std::uint32_t now = CurrentTick();
+    if (activity_) {
+      activity_ = false;
+      lastActivity = now;
+    }
+    if (now - start > static_cast<std::uint32_t>(limitTicks)) return TWaitEnd::weTimedOut;
+    if (stallTicks > 0 && now - lastActivity > static_cast<std::uint32_t>(stallTicks)) {
+      return TWaitEnd::weStalled;
+    }
+    if (handled != 0 && handled != WM_QUIT) continue;
+    // Sleeps until a message comes; a tick at most, so the deadlines are checked.
+    pump_.WaitForMessage(std::chrono::steady_clock::now() + std::chrono::milliseconds(TickLength));
+  }
+}
+
+void TFlashSession::PrintProduct(const std::string& heading) {
+  TfrmMain& f = *frm_;
+  report_.Line(heading);
+  const std::pair<const TControl*, const TControl*> rows[] = {{&f.lbCapProductType, &f.lbProductType},
+                                                              {&f.lbCapSoftwareVer, &f.lbSoftwareVer},
+                                                              {&f.lbCapSerialNo, &f.lbSerialNo},
+                                                              {&f.lbCapGuid, &f.lbGuid},
+                                                              {&f.lbCapMicro, &f.lbMicro}};
+  for (const auto& [cap, value] : rows) report_.Line("  " + cap->Caption() + " " + value->Caption());
+}
+
+void TFlashSession::PrintFile() {
+  TfrmMain& f = *frm_;
+  report_.Line("Firmware file:");
+  const std::pair<const TControl*, const TControl*> rows[] = {{&f.lbCapFlashFile, &f.edFileName},
+                                                              {&f.lbCapFileProduct, &f.lbFileProduct},
+                                                              {&f.lbCapFileVersion, &f.lbFileVersion},
+                                                              {&f.lbCapFileMicro, &f.lbFileMicro}};
+  for (const auto& [cap, value] : rows) report_.Line("  " + cap->Caption() + " " + value->Caption());
+}
+
+int TFlashSession::Run(const std::string& portName, const std::string& file, bool noVerify,
+                       bool waitReconnect) {
+  if (!Setup(noVerify, waitReconnect)) return Fail(kExitPort, "no serial port component in this build");
+  TfrmMain& f = *frm_;
+
+  // Connect and identify.
+  const auto& items = f.cbComPort.Items();
+  const auto it = std::find(items.begin(), items.end(), portName);
+  if (it == items.end()) {
+    std::string known;
+    for (const auto& i : items) known += (known.empty() ? "" : ", ") + i;
+    return Fail(kExitPort,
+                portName + " is not among the serial ports (" + (known.empty() ? "none" : known) + ")");
+  }
+  f.cbComPort.SetItemIndex(static_cast<int>(it - items.begin()));
+  Handle([&] { f.btnConnectClick(); });
+  if (!f.PortOpen) return Fail(kExitPort, "cannot open " + portName);
+  const TWaitEnd identified = PumpUntil([] { return CommsJob == nullptr; }, services_.IdentifyTicks, 0);
+  if (!f.ProductReady) {
+    // The labels are cleared by Connect and filled once the product has told who it is.
+    if (!f.lbSoftwareVer.Caption().empty()) {
+      PrintProduct("Product on " + portName + ":");
+      return Fail(kExitProductRefused, "the product cannot be updated");
+    }
+    if (identified == TWaitEnd::weTimedOut)
+      return Fail(kExitPort, "the product on " + portName + " did not identify itself");
+    if (threadErrors_ == 0 && boxes_ > 0)
+      return Fail(kExitProductRefused, "the product refused the connection");
+    return Fail(kExitPort, "no answer from a product on " + portName);
+  }
+  PrintProduct("Product on " + portName + ":");
+
+  // The firmware file, judged against that product.
+  Handle([&] { f.btnNextClick(); });
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+  dialog_.Answer = ec ? file : absolute.string();
+  Handle([&] { f.btnOpenHexClick(); });
+  if (!f.edFileName.Caption().empty()) PrintFile();
+  if (!FileReady) return Fail(kExitFileRefused, "the file cannot be used for this product");
+
+  // The update.
+  Handle([&] { f.btnNextClick(); });
+  Handle([&] { f.btnStartClick(); });
+  if (!f.FlashInProgress && !f.FlashDone) return Fail(kExitProductRefused, "the product cannot be updated");
+  // A generous bound on the whole run besides the watch for signs of life: a block and its read-back
+  // take well under a second even on a slow line.
+  const std::int32_t limit = 2 * services_.StallTicks + 2 * 19 * CountBlocks();
+  const TWaitEnd updated =
+      PumpUntil([&] { return f.FlashDone || !f.FlashInProgress; }, limit, services_.StallTicks);
+  report_.Update(f);
+  if (!f.FlashDone) {
+    if (updated != TWaitEnd::weDone)
+      return Fail(kExitUpdateFailed, "the update stopped making progress; giving up");
+    return Fail(kExitUpdateFailed, "the update failed");
+  }
+  if (f.imgVerify.Picture() == "Icon_Error") {
+    const std::string reportFile = LogsFolder + kVerifyReportFile;
+    const bool written = std::filesystem::exists(reportFile, ec);
+    return Fail(kExitVerifyFailed, "the flash differs from the file" +
+                                       (written ? "; the differences are in " + reportFile : std::string()));
+  }
+  report_.Line("Update complete: firmware " + f.lbFileVersion.Caption() + " started.");
+  if (!waitReconnect) return kExitOk;
+
+  // The window reconnects by itself on the lead's second arrival.
+  report_.Line("Waiting for the product to come back...");
+  PumpUntil([&] { return f.ProductReady || (!f.ReconnectToProduct && CommsJob == nullptr); },
+            services_.ReconnectTicks, 0);
+  if (!f.ProductReady) return Fail(kExitNoReconnect, "the product was not identified again after the update");
+  PrintProduct("Product after the update:");
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunFlash(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             const TFlashServices& services) {
+  TParsedArgs parsed;
+  std::string error;
+  const std::vector<TOptionSpec> options{
+      {"port", true}, {"file", true}, {"no-verify", false}, {"verbose", false}, {"wait-reconnect", false},
+      {"help", false}};
+  if (!ParseArgs(args, options, parsed, error)) {
+    err << "tarvex-flash flash: " << error << "\n";
+    PrintFlashHelp(err);
+    return kExitUsage;
+  }
+  if (parsed.Has("help")) {
+    PrintFlashHelp(out);
+    return kExitOk;
+  }
+  if (!parsed.Positional.empty() || !parsed.Has("port") || !parsed.Has("file")) {
+    err << "tarvex-flash flash: --port and --file are required, and nothing else\n";
+    PrintFlashHelp(err);
+    return kExitUsage;
+  }
+  const std::optional<std::string> port = PortName(parsed.Options["port"]);
+  if (!port) {
+    err << "tarvex-flash flash: the port must be named COM<n>, e.g. COM5\n";
+    return kExitUsage;
+  }
+  TFlashSession session(out, err, services, parsed.Has("verbose"));
+  return session.Run(*port, parsed.Options["file"], parsed.Has("no-verify"), parsed.Has("wait-reconnect"));
+}
+
+}  // namespace tarvex::cli

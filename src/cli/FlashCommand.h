@@ -1,0 +1,50 @@
+// `tarvex-flash flash`: a whole firmware update run headless through the main window's own logic.
+// The command clicks Connect, Open and Start on a TfrmMain, pumps its messages and reports what the
+// window shows; it decides nothing about the update itself.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Platform.h"
+#include "devices/UsbClass.h"
+#include "serial/ComPortIntf.h"
+
+namespace tarvex::cli {
+
+// What the command hands the serial port component it asks for.
+struct TPortContext {
+  // The device behind COM<n>, or nothing when there is no such port now.
+  std::function<std::optional<std::string>(int)> DevicePath;
+  // A device thread's failure ("Device read error", ...), shown as a message box.
+  std::function<void(const std::string&)> ThreadError;
+  // An exception that escaped one of the port's event handlers: the default error report.
+  std::function<void(const std::exception&)> HandlerException;
+};
+
+// What the command takes from the program that runs it. Production fills MakeComPort with the
+// serial port component; tests put a product emulator behind it.
+struct TFlashServices {
+  std::function<std::unique_ptr<IComPort>(const TPortContext&)> MakeComPort;
+  // The serial ports offered; null: the machine's (the ports folder and /dev).
+  IPortEnumerator* Ports = nullptr;
+  // The USB watcher for --wait-reconnect, given the ports folder; null: udev and that folder.
+  std::function<std::unique_ptr<IUsbBackend>(const std::string& portsDir)> MakeUsbBackend;
+  // Standard output is a terminal: the progress bar is redrawn in place.
+  bool Terminal = false;
+  // Bounds of the waits, in ticks of 55 ms.
+  std::int32_t IdentifyTicks = 1091;   // connect until the product has told who it is (60 s)
+  std::int32_t StallTicks = 728;       // no sign of life during the update (40 s)
+  std::int32_t ReconnectTicks = 1091;  // --wait-reconnect: the product back and identified (60 s)
+};
+
+int RunFlash(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             const TFlashServices& services);
+
+}  // namespace tarvex::cli

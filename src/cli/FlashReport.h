@@ -1,0 +1,43 @@
+// What `tarvex-flash flash` prints of the window while the update runs: each status row once it
+// has its result, and the progress bar, redrawn in place on a terminal or as a line at every tenth
+// of the way when the output goes to a file or a pipe.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace tarvex {
+class TfrmMain;
+}
+
+namespace tarvex::cli {
+
+class TFlashReport {
+ public:
+  TFlashReport(std::ostream& out, std::ostream& err, bool terminal);
+
+  // One line on standard output, or on standard error; a bar being drawn gives way first.
+  void Line(const std::string& text);
+  void ErrorLine(const std::string& text);
+  // Prints what changed in the status rows and the bar since the last call.
+  void Update(TfrmMain& frm);
+  // Ends a bar left on the terminal.
+  void Finish();
+
+ private:
+  void ClearBar();
+
+  std::ostream& out_;
+  std::ostream& err_;
+  bool terminal_;
+  std::vector<bool> printed_;  // per status row: its result has been printed
+  bool barDrawn_ = false;
+  std::string barText_;
+  int barMax_ = -1;
+  int barPos_ = 0;
+  std::string barRow_;
+  int barStep_ = -1;  // tenths of the way already printed (plain output)
+};
+
+}  // namespace tarvex::cli

@@ -1,0 +1,340 @@
+// `tarvex-flash flash` in the test process: the window's whole flow against the product emulator
+// behind an in-memory port whose events come through the message pump and whose timers run on an
+// accelerated tick clock.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Globals.h"
+#include "bootloader/BootFrames.h"
+#include "cli/Cli.h"
+#include "cli/FlashCommand.h"
+#include "cli/SimComPort.h"
+#include "firmware/HexBuilder.h"
+#include "link/ComsTasks.h"
+#include "support/Fakes.h"
+
+namespace tarvex {
+namespace {
+
+namespace fs = std::filesystem;
+using panelsim::TPanelSim;
+using panelsim::TProductConfig;
+using std::string;
+using std::vector;
+
+struct Result {
+  int code = -1;
+  string out;
+  string err;
+  [[nodiscard]] vector<string> OutLines() const { return Split(out); }
+  [[nodiscard]] vector<string> ErrLines() const { return Split(err); }
+  static vector<string> Split(const string& s) {
+    vector<string> lines;
+    std::istringstream in(s);
+    for (string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  }
+  [[nodiscard]] bool OutHas(const string& line) const { return Has(OutLines(), line); }
+  [[nodiscard]] bool ErrHas(const string& line) const { return Has(ErrLines(), line); }
+  static bool Has(const vector<string>& lines, const string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+};
+
+class FlashCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetGlobals();
+    char tmpl[] = "/tmp/tarvex-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    fs::create_directories(dir / "data");
+    SetTickClock(&clock);
+    ports.names = {"COM3", "COM7"};
+    WriteFile("fw.hex", test::FullImageHex(2, 120, 2, 5));
+  }
+  void TearDown() override {
+    SetTickClock(nullptr);
+    ResetGlobals();
+    fs::remove_all(dir);
+  }
+
+  void WriteFile(const string& name, const string& text) const {
+    std::ofstream(dir / name, std::ios::binary) << text;
+  }
+  [[nodiscard]] string Path(const string& name) const { return (dir / name).string(); }
+
+  Result Flash(vector<string> args, TProductConfig cfg = {}) {
+    sim = std::make_unique<TPanelSim>(cfg);
+    cli::TFlashServices services;
+    services.Ports = &ports;
+    services.MakeComPort = [this](const cli::TPortContext& context) {
+      auto p = std::make_unique<test::SimComPort>(*sim, clock, &usb);
+      p->missing = portMissing;
+      port = p.get();
+      threadError = context.ThreadError;
+      return p;
+    };
+    services.MakeUsbBackend = [this](const string&) { return std::make_unique<test::SimUsbHandle>(usb); };
+    services.IdentifyTicks = identifyTicks;
+    args.insert(args.begin(), "flash");
+    std::ostringstream out;
+    std::ostringstream err;
+    Result r;
+    r.code = cli::RunCli(args, out, err, services);
+    r.out = out.str();
+    r.err = err.str();
+    port = nullptr;
+    return r;
+  }
+  Result FlashFile(const string& file, vector<string> extra = {}, TProductConfig cfg = {}) {
+    vector<string> args{"--port", "COM7", "--file", Path(file)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Flash(args, cfg);
+  }
+
+  // The emulator's flash holds the file's image in every page the file uses.
+  [[nodiscard]] bool FlashMatchesFile() const {
+    bool any = false;
+    for (std::uint32_t p = 0; p < FileMemory.size(); ++p) {
+      if (!FileMemory[p].InUse) continue;
+      any = true;
+      if (sim->Flash().compare(p * kPageSize, kPageSize, reinterpret_cast<const char*>(FileMemory[p].Data),
+                               kPageSize) != 0) {
+        return false;
+      }
+    }
+    return any;
+  }
+  [[nodiscard]] string LogsFolderPath() const {
+    return (dir / "data" / "Tarvex Ltd" / "Flash Programmer" / "Logs").string();
+  }
+
+  test::FastClock clock{20};
+  test::FakePorts ports;
+  test::SimUsbBackend usb;
+  std::unique_ptr<TPanelSim> sim;
+  test::SimComPort* port = nullptr;
+  std::function<void(const string&)> threadError;
+  bool portMissing = false;
+  std::int32_t identifyTicks = 1091;
+  fs::path dir;
+};
+
+TEST_F(FlashCommand, FullUpdatePrintsProductFileRowsAndProgress) {
+  const Result r = FlashFile("fw.hex");
+  ASSERT_EQ(r.code, cli::kExitOk) << r.out << r.err;
+  EXPECT_TRUE(FlashMatchesFile());
+  EXPECT_FALSE(sim->InBootloader());
+  EXPECT_EQ(r.err, "");
+
+  // Identity, file, the five rows in order, then the summary.
+  const vector<string> ordered{"Product on COM7:",
+                               "  Product Type: PX-22",
+                               "  Software Version: 1.00",
+                               "  Microcontroller: ST Microelectronics",
+                               "Firmware file:",
+                               "  Flash File: " + Path("fw.hex"),
+                               "  Product Type: PX-22",
+                               "  Version: 2.05",
+                               "Selecting flash upgrade mode.... OK",
+                               "Erasing flash memory pages.... OK",
+                               "Writing new flash data... OK",
+                               "Verifying flash data...OK",
+                               "Running target application: OK",
+                               "Update complete: firmware 2.05 started."};
+  const vector<string> lines = r.OutLines();
+  auto from = lines.begin();
+  for (const string& l : ordered) {
+    from = std::find(from, lines.end(), l);
+    ASSERT_NE(from, lines.end()) << "missing or out of order: " << l << "\n" << r.out;
+  }
+  // Not a terminal: plain lines, each tenth of the way once, ending at the full count.
+  EXPECT_EQ(r.out.find('\r'), string::npos);
+  EXPECT_TRUE(r.OutHas("Erasing flash memory pages.... 2/2 (100%)"));
+  EXPECT_TRUE(r.OutHas("Writing new flash data... 8/16 (50%)"));
+  EXPECT_TRUE(r.OutHas("Writing new flash data... 16/16 (100%)"));
+  EXPECT_TRUE(r.OutHas("Verifying flash data... 16/16 (100%)"));
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const string& l) {
+                            return l.rfind("Writing new flash data... ", 0) == 0 &&
+                                   l.find('/') != string::npos;
+                          }),
+            11);
+}
+
+TEST_F(FlashCommand, VerboseLogsTheBootLoaderSequenceAndTheSettingsStayUntouched) {
+  const Result r = FlashFile("fw.hex", {"--verbose"});
+  ASSERT_EQ(r.code, cli::kExitOk) << r.err;
+  vector<string> debug;
+  for (const string& l : r.ErrLines()) {
+    ASSERT_EQ(l.rfind("debug: ", 0), 0u) << "not a log line: " << l;
+    debug.push_back(l.substr(7));
+  }
+  const auto first = std::find(debug.begin(), debug.end(), "Connected to Target");
+  ASSERT_NE(first, debug.end());
+  EXPECT_EQ(debug.back(), "Target running");
+  EXPECT_EQ(std::count(first, debug.end(), "Written 256 bytes"), 16);
+  EXPECT_EQ(std::count(first, debug.end(), "Read Data: 256 bytes"), 16);
+  EXPECT_EQ(std::count(first, debug.end(), "Selected Pages Erased"), 1);
+  // Nothing remembered: no settings file, the installer's port stays as it was.
+  EXPECT_FALSE(fs::exists(dir / "config"));
+  EXPECT_TRUE(fs::is_directory(LogsFolderPath()));
+}
+
+TEST_F(FlashCommand, FailedVerifyStillStartsTheTargetAndPointsAtTheReport) {
+  TProductConfig cfg;
+  cfg.Faults.FlipAddress = 0x08000900;
+  const Result r = FlashFile("fw.hex", {}, cfg);
+  EXPECT_EQ(r.code, cli::kExitVerifyFailed) << r.out << r.err;
+  EXPECT_TRUE(r.OutHas("Verifying flash data...FAILED!"));
+  EXPECT_TRUE(r.OutHas("Running target application: OK"));
+  const string report = LogsFolderPath() + "/Verification Data.txt";
+  EXPECT_TRUE(fs::exists(report));
+  EXPECT_NE(r.err.find("differences are in " + report), string::npos) << r.err;
+  EXPECT_FALSE(r.OutHas("Update complete: firmware 2.05 started."));
+}
+
+TEST_F(FlashCommand, NoVerifySkipsTheReadBackAndSucceeds) {
+  const Result r = FlashFile("fw.hex", {"--no-verify"});
+  ASSERT_EQ(r.code, cli::kExitOk) << r.err;
+  EXPECT_TRUE(r.OutHas("Verification not performed!"));
+  EXPECT_TRUE(FlashMatchesFile());
+}
+
+TEST_F(FlashCommand, WaitReconnectPrintsTheNewIdentity) {
+  const Result r = FlashFile("fw.hex", {"--wait-reconnect"});
+  ASSERT_EQ(r.code, cli::kExitOk) << r.out << r.err;
+  const vector<string> lines = r.OutLines();
+  const auto after = std::find(lines.begin(), lines.end(), "Product after the update:");
+  ASSERT_NE(after, lines.end()) << r.out;
+  EXPECT_TRUE(Result::Has({after, lines.end()}, "  Software Version: 2.05"));
+  // A control panel: the window's advice after an update comes out as a box line.
+  EXPECT_NE(r.err.find("Information: It is highly recommended after a firmware upgrade"), string::npos)
+      << r.err;
+}
+
+TEST_F(FlashCommand, PortProblems) {
+  {
+    const Result r = Flash({"--port", "COM9", "--file", Path("fw.hex")});
+    EXPECT_EQ(r.code, cli::kExitPort);
+    EXPECT_NE(r.err.find("COM9 is not among the serial ports (COM3, COM7)"), string::npos) << r.err;
+  }
+  {
+    portMissing = true;
+    const Result r = FlashFile("fw.hex");
+    portMissing = false;
+    EXPECT_EQ(r.code, cli::kExitPort);
+    EXPECT_TRUE(r.ErrHas("Com port does not exist")) << r.err;
+  }
+  {
+    TProductConfig cfg;
+    cfg.Faults.Silent = true;
+    const Result r = FlashFile("fw.hex", {}, cfg);
+    EXPECT_EQ(r.code, cli::kExitPort);
+    EXPECT_NE(r.err.find("no answer from a product on COM7"), string::npos) << r.err;
+    ASSERT_NE(sim, nullptr);
+  }
+}
+
+TEST_F(FlashCommand, AProductThatNeverGetsReadyEndsAtTheDeadline) {
+  TProductConfig cfg;
+  cfg.Faults.NotReadyCount = 1000000;
+  identifyTicks = 200;
+  const std::uint32_t start = CurrentTick();
+  const Result r = FlashFile("fw.hex", {}, cfg);
+  EXPECT_EQ(r.code, cli::kExitPort) << r.err;
+  EXPECT_NE(r.err.find("did not identify itself"), string::npos) << r.err;
+  EXPECT_LT(CurrentTick() - start, 400u);
+}
+
+TEST_F(FlashCommand, RefusedProductOrFile) {
+  {
+    TProductConfig cfg;
+    cfg.NvmLocked = true;
+    const Result r = FlashFile("fw.hex", {}, cfg);
+    EXPECT_EQ(r.code, cli::kExitProductRefused);
+    EXPECT_TRUE(r.OutHas("  Product Type: PX-22")) << r.out;
+    EXPECT_NE(r.err.find("Error: The Control Panel cannot be flashed whilst the NVM is locked."),
+              string::npos);
+  }
+  {
+    TProductConfig cfg;
+    cfg.Faults.AccessError = 4;
+    const Result r = FlashFile("fw.hex", {}, cfg);
+    EXPECT_EQ(r.code, cli::kExitProductRefused) << r.err;
+  }
+  {
+    WriteFile("keypad.hex", test::FullImageHex(2, 7, 2, 5));
+    const Result r = FlashFile("keypad.hex");
+    EXPECT_EQ(r.code, cli::kExitFileRefused);
+    EXPECT_TRUE(r.OutHas("  Product Type: QL-2B")) << r.out;
+    EXPECT_NE(r.err.find("Error: "), string::npos);
+    EXPECT_FALSE(sim->InBootloader());
+  }
+  {
+    const Result r = FlashFile("missing.hex");
+    EXPECT_EQ(r.code, cli::kExitFileRefused);
+    EXPECT_NE(r.err.find("Error: "), string::npos);
+    EXPECT_FALSE(sim->InBootloader());
+  }
+}
+
+TEST_F(FlashCommand, FailedUpdates) {
+  {
+    TProductConfig cfg;
+    cfg.Faults.SilentCommand = kCmdErase;
+    cfg.Faults.SilentCount = 1000;
+    const Result r = FlashFile("fw.hex", {}, cfg);
+    EXPECT_EQ(r.code, cli::kExitUpdateFailed);
+    EXPECT_TRUE(r.ErrHas("Error: No bootloader response from product.")) << r.err;
+    EXPECT_FALSE(r.OutHas("Erasing flash memory pages.... OK"));
+  }
+  {
+    TProductConfig cfg;
+    cfg.Faults.NackCommand = kCmdWrite;
+    cfg.Faults.NackCount = 5;
+    const Result r = FlashFile("fw.hex", {}, cfg);
+    EXPECT_EQ(r.code, cli::kExitUpdateFailed);
+    EXPECT_TRUE(r.ErrHas("Error: NACK Response from Target")) << r.err;
+    EXPECT_TRUE(r.OutHas("Erasing flash memory pages.... OK"));
+  }
+  {
+    // Four refusals are taken in stride.
+    TProductConfig cfg;
+    cfg.Faults.NackCommand = kCmdWrite;
+    cfg.Faults.NackCount = 4;
+    const Result r = FlashFile("fw.hex", {}, cfg);
+    EXPECT_EQ(r.code, cli::kExitOk) << r.err;
+    EXPECT_TRUE(FlashMatchesFile());
+  }
+}
+
+TEST_F(FlashCommand, Usage) {
+  EXPECT_EQ(Flash({"--port", "COM7"}).code, cli::kExitUsage);
+  EXPECT_EQ(Flash({"--port", "ttyUSB0", "--file", "x.hex"}).code, cli::kExitUsage);
+  EXPECT_EQ(Flash({"--port", "COM7", "--file", "a.hex", "b.hex"}).code, cli::kExitUsage);
+  EXPECT_EQ(Flash({"--port", "COM7", "--file", "a.hex", "--manual"}).code, cli::kExitUsage);
+  const Result help = Flash({"--help"});
+  EXPECT_EQ(help.code, cli::kExitOk);
+  for (int code = 3; code <= 8; ++code) {
+    EXPECT_NE(help.out.find("\n  " + std::to_string(code) + "  "), string::npos) << code;
+  }
+  // A lower-case port name is the same port.
+  EXPECT_EQ(Flash({"--port", "com7", "--file", Path("fw.hex"), "--no-verify"}).code, cli::kExitOk);
+}
+
+}  // namespace
+}  // namespace tarvex
