@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QStyleFactory>
 #include <QTextStream>
 #include <QTimer>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,10 +18,12 @@
 #include "app/platform/LinuxSettingsStore.h"
 #include "devices/LinuxPorts.h"
 #include "devices/LinuxUsbBackend.h"
+#include "gui/Demo.h"
 #include "gui/MainWindow.h"
 #include "gui/QtMessagePump.h"
 #include "gui/QtServices.h"
 #include "gui/UDLMessage.h"
+#include "serial/ComPort.h"
 #include "serial/Ticks.h"
 
 namespace tarvex {
@@ -56,9 +61,38 @@ void StartSnapshot(TMainWindow& window, const QString& dir) {
   timer->start();
 }
 
+bool HasDemoSwitch(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--demo") == 0) return true;
+  }
+  return false;
+}
+
+// The emulator starts before anything reads the ports folder, so the port list shows it alone.
+std::unique_ptr<TDemoSession> StartDemo(std::string& error) {
+  const std::string folder = RunningProgramFolder();
+  TDemoConfig config;
+  config.SimPath = DemoSimulatorPath(folder);
+  // Paced as a real product's line, so the progress bars move as they would in the field.
+  config.SimArgs = {"--baud", "115200"};
+  config.SampleFolder = DemoSampleFolder(folder);
+  return TDemoSession::Start(config, error);
+}
+
 }  // namespace
 
 int RunDesktopProgram(int argc, char** argv) {
+  std::unique_ptr<TDemoSession> demo;
+  std::string demoError;
+  if (HasDemoSwitch(argc, argv)) {
+    demo = StartDemo(demoError);
+    if (demo) {
+      std::printf("Demonstration: a simulated panel on COM%d; the sample firmware is in %s\n",
+                  demo->ComNumber(), DemoSampleFolder(RunningProgramFolder()).c_str());
+      std::fflush(stdout);
+    }
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName("tarvex-flash-programmer");
   QApplication::setApplicationDisplayName("Tarvex Flash Programmer");
@@ -74,12 +108,21 @@ int RunDesktopProgram(int argc, char** argv) {
       snapshotDir = all[++i];
       continue;
     }
+    if (all[i] == "--demo") continue;
     args.push_back(all[i].toStdString());
   }
 
-  LinuxSettingsStore settings(LinuxSettingsStore::DefaultFilePath());
+  if (HasDemoSwitch(argc, argv) && !demo) {
+    QMessageBox::critical(nullptr, "Flash Programmer",
+                          QString::fromStdString("The demonstration could not start: " + demoError));
+    return 1;
+  }
+
+  // The demonstration keeps its settings in its own folder: the installer's stay untouched.
+  LinuxSettingsStore settings(demo ? demo->SettingsFile() : LinuxSettingsStore::DefaultFilePath());
   LinuxFolders folders;
-  LinuxPorts ports;
+  // In the demonstration the simulated panel is the only port on offer.
+  LinuxPorts ports = demo ? LinuxPorts(demo->PortsDir(), "", "") : LinuxPorts();
   TQtMessageBoxes boxes;
   TQtFileDialog fileDialog;
   TQtShell shell;
@@ -99,22 +142,43 @@ int RunDesktopProgram(int argc, char** argv) {
   // USB leads coming and going refresh the port list and reconnect after an update.
   const std::string portsDir = ports.PortsDir();
   platform.UsbBackend = [portsDir] { return std::make_unique<LinuxUsbBackend>(portsDir); };
-  platform.ComPort = nullptr;  // the serial port component joins here
+  TSerComPort comPort;
+  comPort.Baud = 115200;
+  comPort.AutoOpen = false;
+  comPort.PromptForPort = false;
+  comPort.DevicePath = [&ports](int n) { return ports.DevicePathFor(n); };
+  comPort.OnThreadError = [&boxes](const std::string& text) { boxes.Show(TMsgKind::mkError, text); };
+  platform.ComPort = &comPort;
 
   int rc = 0;
   {
     TfrmMain form(platform, args);
     TMainWindow window(form);
+    comPort.OnHandlerException = [&form](const std::exception& e) { form.ShowException(e); };
     boxes.SetOwner(&window);
     fileDialog.SetOwner(&window);
     advisory.SetOwner(&window);
     window.Create();
     window.show();
     if (!snapshotDir.isEmpty()) StartSnapshot(window, snapshotDir);
+    QTimer demoWatch;
+    if (demo) {
+      // A simulated panel that dies leaves a line that fails; the program goes on regardless.
+      QObject::connect(&demoWatch, &QTimer::timeout, [&demo, &demoWatch] {
+        if (!demo->ChildExited()) return;
+        demoWatch.stop();
+        LogDebug("Demonstration: the simulated panel has stopped");
+        std::fprintf(stderr, "tarvex-flash-programmer: the simulated panel has stopped\n");
+      });
+      demoWatch.start(500);
+    }
     rc = QApplication::exec();
     if (!snapshotDir.isEmpty()) window.close();
+    comPort.OnHandlerException = nullptr;
   }
+  comPort.SetOpen(false);
   SetUiMessagePump(nullptr);
+  if (demo) demo->Stop();
   return rc;
 }
 

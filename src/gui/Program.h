@@ -8,6 +8,8 @@ namespace tarvex {
 //   --snapshot DIR   writes a picture of the advisory dialog (when it shows) and of the window,
 //                    and a list of the controls' states, into DIR, then ends; for checking a
 //                    build on a machine without anyone at the screen.
+//   --demo           plays a simulated panel on a port of its own, paced as a real line, and
+//                    opens the file dialog beside a sample firmware made for it.
 int RunDesktopProgram(int argc, char** argv);
 
 }  // namespace tarvex
