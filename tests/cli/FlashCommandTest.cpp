@@ -83,12 +83,19 @@ class FlashCommand : public ::testing::Test {
     services.MakeComPort = [this](const cli::TPortContext& context) {
       auto p = std::make_unique<test::SimComPort>(*sim, clock, &usb);
       p->missing = portMissing;
+      p->deadTimers = deadTimers;
+      if (deviceError) {
+        // The device thread fails as the port opens; the component tells it on the UI thread.
+        p->onOpen = [report = context.ThreadError] {
+          UiMessagePump()->Post([report] { report("Device read error"); });
+        };
+      }
       port = p.get();
-      threadError = context.ThreadError;
       return p;
     };
     services.MakeUsbBackend = [this](const string&) { return std::make_unique<test::SimUsbHandle>(usb); };
     services.IdentifyTicks = identifyTicks;
+    services.StallTicks = stallTicks;
     args.insert(args.begin(), "flash");
     std::ostringstream out;
     std::ostringstream err;
@@ -127,9 +134,11 @@ class FlashCommand : public ::testing::Test {
   test::SimUsbBackend usb;
   std::unique_ptr<TPanelSim> sim;
   test::SimComPort* port = nullptr;
-  std::function<void(const string&)> threadError;
   bool portMissing = false;
+  bool deadTimers = false;
+  bool deviceError = false;
   std::int32_t identifyTicks = 1091;
+  std::int32_t stallTicks = 728;
   fs::path dir;
 };
 
@@ -245,7 +254,16 @@ TEST_F(FlashCommand, PortProblems) {
     const Result r = FlashFile("fw.hex", {}, cfg);
     EXPECT_EQ(r.code, cli::kExitPort);
     EXPECT_NE(r.err.find("no answer from a product on COM7"), string::npos) << r.err;
-    ASSERT_NE(sim, nullptr);
+  }
+  {
+    // A box from the device, not from the product: still the port's fault.
+    TProductConfig cfg;
+    cfg.Faults.Silent = true;
+    deviceError = true;
+    const Result r = FlashFile("fw.hex", {}, cfg);
+    deviceError = false;
+    EXPECT_EQ(r.code, cli::kExitPort);
+    EXPECT_TRUE(r.ErrHas("Error: Device read error")) << r.err;
   }
 }
 
@@ -312,6 +330,14 @@ TEST_F(FlashCommand, FailedUpdates) {
     EXPECT_TRUE(r.OutHas("Erasing flash memory pages.... OK"));
   }
   {
+    // The lead pulled in the middle of the writes: the product starts afresh and hears nothing more.
+    TProductConfig cfg;
+    cfg.Faults.UnplugAfter = 12;
+    const Result r = FlashFile("fw.hex", {}, cfg);
+    EXPECT_EQ(r.code, cli::kExitUpdateFailed);
+    EXPECT_TRUE(r.ErrHas("Error: No bootloader response from product.")) << r.err;
+  }
+  {
     // Four refusals are taken in stride.
     TProductConfig cfg;
     cfg.Faults.NackCommand = kCmdWrite;
@@ -320,6 +346,22 @@ TEST_F(FlashCommand, FailedUpdates) {
     EXPECT_EQ(r.code, cli::kExitOk) << r.err;
     EXPECT_TRUE(FlashMatchesFile());
   }
+}
+
+TEST_F(FlashCommand, AnUpdateThatStopsWithoutGivingUpEndsAtTheWatch) {
+  // The boot loader goes quiet and the port never reports its reply timer: the window would wait
+  // for ever, the command ends once nothing has happened for the stall time.
+  TProductConfig cfg;
+  cfg.Faults.SilentCommand = kCmdWrite;
+  cfg.Faults.SilentCount = 1000;
+  deadTimers = true;
+  stallTicks = 100;
+  const std::uint32_t start = CurrentTick();
+  const Result r = FlashFile("fw.hex", {}, cfg);
+  EXPECT_EQ(r.code, cli::kExitUpdateFailed);
+  EXPECT_NE(r.err.find("stopped making progress"), string::npos) << r.err;
+  EXPECT_TRUE(r.OutHas("Erasing flash memory pages.... OK"));
+  EXPECT_LT(CurrentTick() - start, 300u);
 }
 
 TEST_F(FlashCommand, Usage) {

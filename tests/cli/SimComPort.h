@@ -97,8 +97,12 @@ class SimComPort : public IComPort {
   SimComPort(const SimComPort&) = delete;
   SimComPort& operator=(const SimComPort&) = delete;
 
-  // Set before use: the port does not open (the device is missing).
+  // Set before use: the port does not open (the device is missing); its timers never fire (a
+  // broken component, which leaves the window waiting for ever).
   bool missing = false;
+  bool deadTimers = false;
+  // Called after each open (the user-interface thread).
+  std::function<void()> onOpen;
   // Every frame written, in order (user-interface thread only).
   std::vector<std::string> written;
   int opens = 0;
@@ -106,16 +110,19 @@ class SimComPort : public IComPort {
   void SetComNumber(std::uint16_t number) override { number_ = number; }
   [[nodiscard]] std::uint16_t ComNumber() const override { return number_; }
   void SetOpen(bool open) override {
-    std::lock_guard lock(m_);
-    if (open == open_) return;
-    if (open && missing) throw EBadId(ecBadId);
-    open_ = open;
-    ++generation_;
-    rx_.clear();
-    timers_.clear();
-    // Replies under way die with the line; the lead's own comings and goings stay.
-    std::erase_if(due_, [](const Due& d) { return d.kind == Due::Kind::Bytes; });
-    if (open) ++opens;
+    {
+      std::lock_guard lock(m_);
+      if (open == open_) return;
+      if (open && missing) throw EBadId(ecBadId);
+      open_ = open;
+      ++generation_;
+      rx_.clear();
+      timers_.clear();
+      // Replies under way die with the line; the lead's own comings and goings stay.
+      std::erase_if(due_, [](const Due& d) { return d.kind == Due::Kind::Bytes; });
+      if (open) ++opens;
+    }
+    if (open && onOpen) onOpen();
   }
   [[nodiscard]] bool Open() const override {
     std::lock_guard lock(m_);
@@ -135,7 +142,7 @@ class SimComPort : public IComPort {
       RequireOpen();
       Timer& t = timers_.at(handle);
       if (ticks != 0) t.ticks = ticks;
-      t.active = activate;
+      t.active = activate && !deadTimers;
       ++t.generation;
       t.expireMs = clock_.NowMs() + static_cast<std::uint64_t>(t.ticks) * TickLength;
     }
