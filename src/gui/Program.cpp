@@ -18,7 +18,7 @@
 #include "app/platform/LinuxSettingsStore.h"
 #include "devices/LinuxPorts.h"
 #include "devices/LinuxUsbBackend.h"
-#include "gui/Demo.h"
+#include "tools/demo/Demo.h"
 #include "gui/MainWindow.h"
 #include "gui/QtMessagePump.h"
 #include "gui/QtServices.h"

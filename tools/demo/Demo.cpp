@@ -1,4 +1,4 @@
-#include "gui/Demo.h"
+#include "tools/demo/Demo.h"
 
 #include <fcntl.h>
 #include <poll.h>
