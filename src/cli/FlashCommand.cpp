@@ -4,6 +4,7 @@
 #include "cli/FlashCommand.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -151,7 +152,7 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   TFlashReport report_;
   int boxes_ = 0;
   int threadErrors_ = 0;
-  bool activity_ = false;
+  std::atomic<bool> activity_{false};
 
   // Destroyed in reverse: the window first, the pump last.
   TPlainMessagePump pump_;
@@ -226,10 +227,7 @@ TFlashSession::TWaitEnd TFlashSession::PumpUntil(const std::function<bool()>& do
     Handle([&] { handled = pump_.PumpOne(); });
     if (done()) return TWaitEnd::weDone;
     const std::uint32_t now = CurrentTick();
-    if (activity_) {
-      activity_ = false;
-      lastActivity = now;
-    }
+    if (activity_.exchange(false)) lastActivity = now;
     if (now - start > static_cast<std::uint32_t>(limitTicks)) return TWaitEnd::weTimedOut;
     if (stallTicks > 0 && now - lastActivity > static_cast<std::uint32_t>(stallTicks)) {
       return TWaitEnd::weStalled;

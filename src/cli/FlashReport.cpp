@@ -33,21 +33,27 @@ void TFlashReport::ClearBar() {
   barText_.clear();
 }
 
-void TFlashReport::Line(const std::string& text) {
+void TFlashReport::Write(std::ostream& stream, const std::string& text) {
+  std::lock_guard lock(m_);
   ClearBar();
-  out_ << text << '\n' << std::flush;
+  stream << text << '\n' << std::flush;
+}
+
+void TFlashReport::Line(const std::string& text) {
+  Write(out_, text);
 }
 
 void TFlashReport::ErrorLine(const std::string& text) {
-  ClearBar();
-  err_ << text << '\n' << std::flush;
+  Write(err_, text);
 }
 
 void TFlashReport::Finish() {
+  std::lock_guard lock(m_);
   ClearBar();
 }
 
 void TFlashReport::Update(TfrmMain& frm) {
+  std::lock_guard lock(m_);
   const std::vector<TControl*> labels = frm.StatusLabels();
   const std::vector<TControl*> images = frm.ResultImages();
   printed_.resize(labels.size(), false);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,10 @@ class TFlashReport {
 
  private:
   void ClearBar();
+  void Write(std::ostream& stream, const std::string& text);
 
+  // The debug log may come from any thread; lines stay whole.
+  std::recursive_mutex m_;
   std::ostream& out_;
   std::ostream& err_;
   bool terminal_;
