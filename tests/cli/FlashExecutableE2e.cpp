@@ -204,6 +204,12 @@ TEST_F(FlashExecutable, FlippedFlashByteGivesTheVerifyFailedStatus) {
   EXPECT_EQ(ReadAll(report).substr(0, 14), "Addr: 8000900 ");
 }
 
+TEST_F(FlashExecutable, SilentProductEndsWithThePortStatus) {
+  StartSim({"--silent"});
+  EXPECT_EQ(Flash({}, std::chrono::seconds(30)), 3) << Err();
+  EXPECT_NE(Err().find("no answer from a product on COM41"), string::npos);
+}
+
 TEST_F(FlashExecutable, WaitReconnectPrintsTheNewVersion) {
   // The lead comes back after the port's close has finished: the window counts arrivals only once
   // the update has ended.
