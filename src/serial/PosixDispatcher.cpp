@@ -328,7 +328,12 @@ int TSerPosixDispatcher::CloseCom() {
     GeneralEvent.Reset();
     WaitHandlingMessages([this] { return !ThreadRunning(TSerThreadKind::tkRead); }, -1);
     FQueue.Wake();
-    WaitForDispatcherThread();
+    // Closed from inside one of this port's own events, the dispatcher thread is waiting for that
+    // very handler: waiting for it here would only end when the delivery times out, seconds
+    // later, and hold up everything the handler does next (a product that restarts quickly
+    // would come back before the program noticed). The device is closed now; the dispatcher
+    // thread ends once the handler returns, and the port component finishes the close then.
+    if (!FEventBusy) WaitForDispatcherThread();
   }
   // The device threads have said they stopped; what is left of them is their return.
   JoinDeviceThreads();
