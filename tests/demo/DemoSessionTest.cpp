@@ -110,6 +110,7 @@ TEST_F(DemoSession, TheEmulatorIsTheOnlyPortAndTheDialogStartsAtTheSamples) {
   auto key = store.OpenKey("Software\\Tarvex Ltd\\Tarvex Flash Programer\\1.20.0.0", false);
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->ReadString("Last Folder"), "/opt/samples/");
+  EXPECT_EQ(key->ReadInteger("USB-Bridge Port"), 20);
   EXPECT_FALSE(key->ValueExists("Show UDL Message"));
 
   EXPECT_FALSE(session_->ChildExited());

@@ -66,14 +66,6 @@ bool TDemoSession::Launch(const TDemoConfig& config, std::string& error) {
     return false;
   }
 
-  if (!config.SampleFolder.empty()) {
-    LinuxSettingsStore store(settingsFile_);
-    if (auto key = store.OpenKey(kSettingsKey, true)) {
-      key->WriteString("Last Folder", config.SampleFolder + "/");
-      key->Close();
-    }
-  }
-
   // Everything the child needs is made before the fork: after it only exec-safe calls are made.
   std::vector<std::string> args{config.SimPath, "--ports-dir", portsDir_, "--log", transcript_};
   args.insert(args.end(), config.SimArgs.begin(), config.SimArgs.end());
@@ -111,7 +103,16 @@ bool TDemoSession::Launch(const TDemoConfig& config, std::string& error) {
 
   const bool ready = WaitReady(out[0], config.ReadyTimeout, error);
   ::close(out[0]);
-  return ready;
+  if (!ready) return false;
+
+  LinuxSettingsStore store(settingsFile_);
+  if (auto key = store.OpenKey(kSettingsKey, true)) {
+    // The simulated panel's port is chosen already.
+    key->WriteInteger("USB-Bridge Port", com_);
+    if (!config.SampleFolder.empty()) key->WriteString("Last Folder", config.SampleFolder + "/");
+    key->Close();
+  }
+  return true;
 }
 
 // Reads the emulator's first stdout line ("... on /dev/pts/N as <folder>/COM<n>") until the

@@ -1,7 +1,7 @@
 // The demonstration on a simulated panel, without a toolkit: the product emulator started as a
 // child process on a pseudo-terminal, registered as a COM port in a temporary ports folder that
 // only it lives in, and a settings file of its own so the installer's real settings stay as
-// they were and the file dialog starts beside the sample firmware.
+// they were, the port is chosen already and the file dialog starts beside the sample firmware.
 #pragma once
 
 #include <sys/types.h>
