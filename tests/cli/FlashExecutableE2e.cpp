@@ -211,9 +211,8 @@ TEST_F(FlashExecutable, SilentProductEndsWithThePortStatus) {
 }
 
 TEST_F(FlashExecutable, WaitReconnectPrintsTheNewVersion) {
-  // The lead comes back after the port's close has finished: the window counts arrivals only once
-  // the update has ended.
-  StartSim({"--reenumerate-ms", "3000"});
+  // The lead leaves and returns twice within a few seconds of GO, re-creating the port link.
+  StartSim({"--reenumerate-ms", "1000"});
   ASSERT_EQ(Flash({"--wait-reconnect"}, std::chrono::seconds(60)), 0) << Err();
   const string out = Out();
   const auto after = out.find("Product after the update:\n");
