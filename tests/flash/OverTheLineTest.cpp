@@ -511,6 +511,26 @@ TEST_F(OverTheLine, ABootLoaderThatFallsSilentIsGivenUpAfterFiveTransmissions) {
   EXPECT_FALSE(frm->FlashInProgress);
 }
 
+TEST_F(OverTheLine, ManualModeRunsOneStepPerButton) {
+  StartPanel(Panel());
+  MakeWindow({"/M"});
+  Connect();
+  OpenFileAndStart();
+  ASSERT_TRUE(PumpUntil([this] { return frm->btnSelFlash.Enabled(); })) << Dump();
+  EXPECT_EQ(Received("7F"), 0);  // nothing until the sync button
+  const vector<string> ends{"Connected to Target", "Selected Pages Erased", "All Data Written to device",
+                            "All Data Read from Device", "Target running"};
+  for (int tag = 1; tag <= 5; ++tag) {
+    SCOPED_TRACE(tag);
+    frm->btnSelFlashClick(tag);
+    ASSERT_TRUE(PumpUntil([&] { return !log.lines.empty() && log.lines.back() == ends[tag - 1]; })) << Dump();
+  }
+  EXPECT_EQ(frm->lbVerifyData.Caption(), "Verifying flash data...OK");
+  ASSERT_TRUE(PumpUntil([this] { return !port.Open(); }));
+  StopPanel();
+  EXPECT_TRUE(FlashMatchesFile());
+}
+
 // After GO the product leaves the bus and comes back twice; the window reconnects by itself.
 TEST_F(OverTheLine, AfterAnUpdateTheWindowReconnectsAndShowsTheNewVersion) {
   StartPanel(Panel());
