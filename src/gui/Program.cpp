@@ -18,13 +18,13 @@
 #include "app/platform/LinuxSettingsStore.h"
 #include "devices/LinuxPorts.h"
 #include "devices/LinuxUsbBackend.h"
-#include "tools/demo/Demo.h"
 #include "gui/MainWindow.h"
 #include "gui/QtMessagePump.h"
 #include "gui/QtServices.h"
 #include "gui/UDLMessage.h"
 #include "serial/ComPort.h"
 #include "serial/Ticks.h"
+#include "tools/demo/Demo.h"
 
 namespace tarvex {
 
@@ -80,6 +80,16 @@ std::unique_ptr<TDemoSession> StartDemo(std::string& error) {
 }
 
 }  // namespace
+
+void PortThreadFailed(TfrmMain& form, IMessageBoxes& boxes, const std::string& text) {
+  LogDebug(text);
+  if (form.FlashInProgress) {
+    form.ClosePort();
+    form.FlashInProgress = false;
+    form.UpdateWizard();
+  }
+  boxes.Show(TMsgKind::mkError, text);
+}
 
 int RunDesktopProgram(int argc, char** argv) {
   std::unique_ptr<TDemoSession> demo;
@@ -147,7 +157,6 @@ int RunDesktopProgram(int argc, char** argv) {
   comPort.AutoOpen = false;
   comPort.PromptForPort = false;
   comPort.DevicePath = [&ports](int n) { return ports.DevicePathFor(n); };
-  comPort.OnThreadError = [&boxes](const std::string& text) { boxes.Show(TMsgKind::mkError, text); };
   platform.ComPort = &comPort;
 
   int rc = 0;
@@ -155,6 +164,7 @@ int RunDesktopProgram(int argc, char** argv) {
     TfrmMain form(platform, args);
     TMainWindow window(form);
     comPort.OnHandlerException = [&form](const std::exception& e) { form.ShowException(e); };
+    comPort.OnThreadError = [&form, &boxes](const std::string& text) { PortThreadFailed(form, boxes, text); };
     boxes.SetOwner(&window);
     fileDialog.SetOwner(&window);
     advisory.SetOwner(&window);
@@ -175,6 +185,7 @@ int RunDesktopProgram(int argc, char** argv) {
     rc = QApplication::exec();
     if (!snapshotDir.isEmpty()) window.close();
     comPort.OnHandlerException = nullptr;
+    comPort.OnThreadError = nullptr;
   }
   comPort.SetOpen(false);
   SetUiMessagePump(nullptr);
