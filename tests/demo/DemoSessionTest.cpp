@@ -136,7 +136,7 @@ TEST_F(DemoSession, AnEmulatorThatCannotStartIsToldAndLeavesNothingBehind) {
   const std::vector<Case> cases{
       {"missing", (tmp_ / "no-such-emulator").string(), {}, "no-such-emulator"},
       {"bad option", TARVEX_PANEL_SIM_EXE, {"--no-such-option"}, "ended before its port was ready"},
-      {"other output", Script("chatty", "echo hello there; sleep 30"), {}, "registered no port: hello there"},
+      {"other output", Script("chatty", "echo hello there; exec sleep 30"), {}, "registered no port: hello there"},
       {"silent", Script("silent", "exec sleep 30"), {}, "did not get ready in time"},
       {"endless line", Script("endless", "exec tr '\\0' x </dev/zero"), {}, "unexpected"},
   };
