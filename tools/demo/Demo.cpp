@@ -91,6 +91,8 @@ bool TDemoSession::Launch(const TDemoConfig& config, std::string& error) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);
     ::dup2(out[1], STDOUT_FILENO);
+    // Nothing of the program's (an open port, a test runner's pipes) stays open in the emulator.
+    ::close_range(3, ~0U, 0);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
