@@ -187,6 +187,8 @@ class TfrmMain {
   void OpenPort();
   void StartConnectJob();
   void ClosePort();
+  // A worker thread of the port failed (the lead pulled, the product gone dead); see MainPorts.
+  void ComPortThreadError(const std::string& text);
 
   // ---- Product link (MainLink.cpp) --------------------------------------------------------------
   void SendNextTasks();

@@ -50,4 +50,18 @@ void TfrmMain::ClosePort() {
   ComsState = TComsState::csPortClosed;
 }
 
+// The port delivers nothing more after a worker thread failed, timers included, so an update
+// under way would wait for ever and the window could not be closed. The update ends here, with
+// the port closed, before the user is told; anything else (a connect job) is left for the user's
+// next Connect.
+void TfrmMain::ComPortThreadError(const std::string& text) {
+  LogDebug(text);
+  if (FlashInProgress) {
+    ClosePort();
+    FlashInProgress = false;
+    UpdateWizard();
+  }
+  MessageDlg(TMsgKind::mkError, text);
+}
+
 }  // namespace tarvex

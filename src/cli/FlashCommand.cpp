@@ -185,7 +185,7 @@ bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
   }
   context.ThreadError = [this](const std::string& text) {
     ++threadErrors_;
-    if (frm_) frm_->MessageDlg(TMsgKind::mkError, text);
+    if (frm_) frm_->ComPortThreadError(text);
   };
   context.HandlerException = [this](const std::exception& e) {
     if (frm_) frm_->ShowException(e);

@@ -81,16 +81,6 @@ std::unique_ptr<TDemoSession> StartDemo(std::string& error) {
 
 }  // namespace
 
-void PortThreadFailed(TfrmMain& form, IMessageBoxes& boxes, const std::string& text) {
-  LogDebug(text);
-  if (form.FlashInProgress) {
-    form.ClosePort();
-    form.FlashInProgress = false;
-    form.UpdateWizard();
-  }
-  boxes.Show(TMsgKind::mkError, text);
-}
-
 int RunDesktopProgram(int argc, char** argv) {
   std::unique_ptr<TDemoSession> demo;
   std::string demoError;
@@ -164,7 +154,7 @@ int RunDesktopProgram(int argc, char** argv) {
     TfrmMain form(platform, args);
     TMainWindow window(form);
     comPort.OnHandlerException = [&form](const std::exception& e) { form.ShowException(e); };
-    comPort.OnThreadError = [&form, &boxes](const std::string& text) { PortThreadFailed(form, boxes, text); };
+    comPort.OnThreadError = [&form](const std::string& text) { form.ComPortThreadError(text); };
     boxes.SetOwner(&window);
     fileDialog.SetOwner(&window);
     advisory.SetOwner(&window);

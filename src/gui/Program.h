@@ -6,16 +6,6 @@
 
 namespace tarvex {
 
-class TfrmMain;
-class IMessageBoxes;
-
-// A worker thread of the serial port failed ("Device read error" when the lead is pulled or the
-// panel dies): the port gives no further events, its reply timer included, until it is opened
-// again. An update under way could then never end and the window could never close, so it ends
-// here as one whose product fell silent does: the port is closed, the update is over and the
-// installer is told. Outside an update only the box is shown; Connect reopens the port.
-void PortThreadFailed(TfrmMain& form, IMessageBoxes& boxes, const std::string& text);
-
 // Options of the program beside the window's own switches ("/M", "/NV"):
 //   --snapshot DIR   writes a picture of the advisory dialog (when it shows) and of the window,
 //                    and a list of the controls' states, into DIR, then ends; for checking a

@@ -275,7 +275,6 @@ void TSerPosixDispatcher::StartThreads() {
   std::uint64_t drain = 0;
   while (::read(wakeFd_, &drain, sizeof drain) > 0) {
   }
-  FSerialEvent.Reset();
   OutFlushEvent.Reset();
   auto start = [this](std::thread& slot, TSerThreadKind kind, void (TSerPosixDispatcher::*body)()) {
     GeneralEvent.Reset();
@@ -293,7 +292,7 @@ void TSerPosixDispatcher::StopThreads() {
   if (FDispActive) CloseCom();
 }
 
-void TSerPosixDispatcher::WakeStatusThread() {
+void TSerPosixDispatcher::WakeDeviceThreads() {
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
@@ -318,13 +317,12 @@ int TSerPosixDispatcher::CloseCom() {
   }
   if (FDispActive) {
     KillThreads = true;
-    WakeStatusThread();
+    WakeDeviceThreads();
     ReadyEvent.Set();
     WaitHandlingMessages([this] { return !ThreadRunning(TSerThreadKind::tkStatus); }, -1);
     OutFlushEvent.Set();
     OutputEvent.Set();
     WaitHandlingMessages([this] { return !ThreadRunning(TSerThreadKind::tkWrite); }, -1);
-    FSerialEvent.Set();
     GeneralEvent.Reset();
     WaitHandlingMessages([this] { return !ThreadRunning(TSerThreadKind::tkRead); }, -1);
     FQueue.Wake();
@@ -338,8 +336,13 @@ int TSerPosixDispatcher::CloseCom() {
   // The device threads have said they stopped; what is left of them is their return.
   JoinDeviceThreads();
   int r = 0;
-  const int fd = CidEx.exchange(-1);
-  if (fd >= 0 && ::close(fd) != 0) r = -1;
+  {
+    // Under the ring's lock: a PutString writing straight to the device never meets a closed
+    // (or reused) descriptor.
+    std::lock_guard lock(OutputSection);
+    const int fd = CidEx.exchange(-1);
+    if (fd >= 0 && ::close(fd) != 0) r = -1;
+  }
   std::lock_guard lock(DataSection);
   CloseComActive = false;
   return r;
@@ -370,18 +373,32 @@ void TSerPosixDispatcher::ReadThreadMain() {
   ThreadStarted(TSerThreadKind::tkRead);
   int result = 0;
   while (!KillThreads) {
-    FSerialEvent.WaitFor(kReadWait);
+    // The read thread waits on the device itself: input is taken the moment it arrives, with no
+    // other thread to wake in between (every hand-over costs a turn of the scheduler on each
+    // exchange of a long update). A close wakes it through the wake descriptor.
+    pollfd fds[2] = {{Fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const int r = PollFor(fds, 2, kReadWait);
     if (KillThreads) break;
-    const int r = ReadAvailable();
-    readDrained_.Set();
-    if (r == 1) break;
-    if (r != 0) {
-      result = r;
-      KillThreads = true;
-      WakeStatusThread();
-      FQueue.Wake();
+    if (r < 0) {
+      result = ecDeviceRead;
       break;
     }
+    const short ev = fds[0].revents;
+    if (r == 0 || ev == 0) continue;
+    if ((ev & POLLNVAL) != 0) break;  // closed under it
+    int read = ReadAvailable();
+    // A hang-up with nothing to read is the lead gone, not a reason to look again at once.
+    if (read == 0 && (ev & (POLLHUP | POLLERR)) != 0) read = ecDeviceRead;
+    if (read == 1) break;
+    if (read != 0) {
+      result = read;
+      break;
+    }
+  }
+  if (result != 0) {
+    KillThreads = true;
+    WakeDeviceThreads();
+    FQueue.Wake();
   }
   ThreadStopped(TSerThreadKind::tkRead, result);
 }
@@ -391,42 +408,29 @@ void TSerPosixDispatcher::StatusThreadMain() {
   int result = 0;
   int hungUpSlices = 0;
   while (!KillThreads) {
-    pollfd fds[2] = {{Fd(), POLLIN | POLLPRI, 0}, {wakeFd_, POLLIN, 0}};
-    // Once the line has hung up the device stays readable-with-hang-up; stop watching it and
-    // wait for the read thread to meet the failure.
-    const nfds_t count = hungUpSlices > 0 ? 0 : 2;
-    const int r = count == 0 ? 0 : PollFor(fds, count, kDeviceSlice);
+    // Asking for no event still reports a hang-up or an error; input is the read thread's.
+    pollfd fds[2] = {{Fd(), 0, 0}, {wakeFd_, POLLIN, 0}};
+    const int r = hungUpSlices > 0 ? PollFor(&fds[1], 1, kDeviceSlice) : PollFor(fds, 2, kDeviceSlice);
     if (KillThreads) break;
     if (r < 0) {
       result = ecDeviceRead;
       KillThreads = true;
       break;
     }
-    if (count == 0) {
+    if (hungUpSlices > 0) {
       // The read thread reports the hang-up; if it never does, this thread does.
-      FSerialEvent.Set();
       if (++hungUpSlices > 5) {
         result = ecDeviceRead;
         KillThreads = true;
         break;
       }
-      pollfd wake{wakeFd_, POLLIN, 0};
-      PollFor(&wake, 1, kDeviceSlice);
       continue;
     }
     const short ev = fds[0].revents;
     if ((ev & POLLNVAL) != 0) break;  // closed under it
     if ((ev & (POLLHUP | POLLERR)) != 0) {
       hungUpSlices = 1;
-      FSerialEvent.Set();
       continue;
-    }
-    if ((ev & (POLLIN | POLLPRI)) != 0) {
-      // Wake the read thread now rather than at its next 50 ms look, and let it drain the
-      // device before looking again, so waiting input does not keep this loop spinning.
-      readDrained_.Reset();
-      FSerialEvent.Set();
-      readDrained_.WaitFor(kReadWait);
     }
     if (modemLines_) {
       const std::uint32_t now = DeviceModemStatus();
@@ -445,31 +449,67 @@ void TSerPosixDispatcher::StatusThreadMain() {
 // Sends the transmit ring's bytes. 0, or the thread's failure code.
 int TSerPosixDispatcher::DrainTransmitRing() {
   for (;;) {
-    const std::string block = TakeOutputRing();
-    if (block.empty()) return 0;
-    std::size_t sent = 0;
-    while (sent < block.size()) {
-      if (OutFlushEvent.WaitFor(std::chrono::milliseconds(0))) {
-        GeneralEvent.Set();  // the flush is acknowledged; the rest of the block is dropped
-        return 0;
-      }
-      if (KillThreads) return 0;
-      const ssize_t n = ::write(Fd(), block.data() + sent, block.size() - sent);
-      if (n > 0) {
-        sent += static_cast<std::size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno == EAGAIN) {
-        pollfd fds[2] = {{Fd(), POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
-        PollFor(fds, 2, kDeviceSlice);
-        if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) return ecDeviceWrite;
-        continue;
-      }
-      if (n < 0 && errno == EBADF) return 0;
-      return ecDeviceWrite;
+    std::string block;
+    {
+      std::lock_guard lock(OutputSection);
+      block = TakeOutputRing();
+      writerBusy_ = !block.empty();
     }
+    if (block.empty()) return 0;
+    const int r = WriteBlock(block);
+    {
+      std::lock_guard lock(OutputSection);
+      writerBusy_ = false;
+    }
+    if (r != 0) return r;
+    if (OutFlushEvent.IsSet() || KillThreads) return 0;
   }
+}
+
+int TSerPosixDispatcher::WriteBlock(const std::string& block) {
+  std::size_t sent = 0;
+  while (sent < block.size()) {
+    if (OutFlushEvent.WaitFor(std::chrono::milliseconds(0))) {
+      GeneralEvent.Set();  // the flush is acknowledged; the rest of the block is dropped
+      return 0;
+    }
+    if (KillThreads) return 0;
+    const ssize_t n = ::write(Fd(), block.data() + sent, block.size() - sent);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd fds[2] = {{Fd(), POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
+      PollFor(fds, 2, kDeviceSlice);
+      if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) return ecDeviceWrite;
+      continue;
+    }
+    if (n < 0 && errno == EBADF) return 0;
+    return ecDeviceWrite;
+  }
+  return 0;
+}
+
+// Called by PutBlock with the transmit ring's lock held and the room checked. When nothing is
+// waiting to go and the write thread is idle, the bytes are handed to the device at once (it
+// never blocks: the descriptor is non-blocking) rather than through a wake of the write thread,
+// which on every exchange of a long update adds a turn of the scheduler. Whatever the device does
+// not take at once goes through the ring as usual, behind nothing, so the order holds.
+int TSerPosixDispatcher::DeviceWrite(const std::uint8_t* buffer, std::uint32_t size) {
+  std::uint32_t direct = 0;
+  if (!writerBusy_ && !OBufFull && OBufHead == OBufTail && Fd() >= 0 &&
+      ThreadRunning(TSerThreadKind::tkWrite) && !KillThreads) {
+    const ssize_t n = ::write(Fd(), buffer, size);
+    if (n > 0) direct = static_cast<std::uint32_t>(n);
+    OBufFull = false;  // PutBlock judged fullness on the whole block
+  }
+  if (direct == size) return static_cast<int>(size);
+  const int queued = TSerBaseDispatcher::DeviceWrite(buffer + direct, size - direct);
+  if (queued <= 0) return queued;
+  if (OBufHead == OBufTail) OBufFull = true;  // bytes went in and the positions met: full
+  return static_cast<int>(size);
 }
 
 void TSerPosixDispatcher::WriteThreadMain() {
@@ -490,7 +530,7 @@ void TSerPosixDispatcher::WriteThreadMain() {
     if (r != 0) {
       result = r;
       KillThreads = true;
-      WakeStatusThread();
+      WakeDeviceThreads();
       FQueue.Wake();
       break;
     }

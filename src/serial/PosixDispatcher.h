@@ -1,9 +1,10 @@
 // The dispatcher's device side on a POSIX terminal device (a USB serial lead, a UART, or a
 // pseudo-terminal): the device is opened non-blocking and for exclusive use, and three device
 // threads run beside the dispatcher thread:
-//  - the status thread waits on the device for input, hang-up and errors (and polls the modem
-//    lines where the device has them) and wakes the read thread as soon as input is there;
-//  - the read thread drains the device into 256-byte chunks on the I/O queue;
+//  - the read thread waits on the device for input and drains it into 256-byte chunks on the I/O
+//    queue the moment it arrives;
+//  - the status thread watches the device for hang-up and errors, and polls the modem lines where
+//    the device has them;
 //  - the write thread sends what the transmit ring holds.
 // Every blocking wait is sliced (50 or 100 ms) so a stop request is seen quickly. Results follow
 // the layer's convention: a count or 0 for success, the negated system error for failure, with a
@@ -46,6 +47,7 @@ class TSerPosixDispatcher : public TSerBaseDispatcher {
   int DeviceGetState(TDeviceControlBlock& dcb) override;
   int DeviceSetState(const TDeviceControlBlock& dcb) override;
   int DeviceSetup(std::uint32_t inSize, std::uint32_t outSize) override;
+  int DeviceWrite(const std::uint8_t* buffer, std::uint32_t size) override;
   void StartThreads() override;
   void StopThreads() override;
   // comName is the device path; an empty one is a port that does not exist.
@@ -61,13 +63,13 @@ class TSerPosixDispatcher : public TSerBaseDispatcher {
   // 0, or the thread's failure code.
   int ReadAvailable();
   int DrainTransmitRing();
-  void WakeStatusThread();
+  int WriteBlock(const std::string& block);
+  void WakeDeviceThreads();
   void JoinDeviceThreads();
   [[nodiscard]] int Fd() const { return CidEx.load(); }
 
-  TSyncEvent FSerialEvent;   // wakes the read thread early
-  TSyncEvent readDrained_;   // the read thread has emptied the device
-  int wakeFd_ = -1;          // an event descriptor that ends the status thread's wait
+  int wakeFd_ = -1;          // an event descriptor that ends the device threads' waits at close
+  bool writerBusy_ = false;  // OutputSection: the write thread holds a block it has not finished
   bool modemLines_ = false;  // the device has modem lines (a pseudo-terminal has none)
   std::atomic<std::uint32_t> lastModem_{0};
   std::mutex joinLock_;

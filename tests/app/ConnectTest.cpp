@@ -155,5 +155,25 @@ TEST_F(Connect, ClosePortRemovesTheTrigger) {
   EXPECT_EQ(port.closes, 1);
 }
 
+TEST_F(Connect, ADeadPortEndsAnUpdateUnderWayAndOnlyTellsOtherwise) {
+  Select("COM3");
+  frm->btnConnectClick();
+  // Outside an update: the box only; the port stays as it is for the next Connect.
+  frm->ComPortThreadError("Device read error");
+  EXPECT_EQ(fp.boxes.Texts(), std::vector<std::string>{"Device read error"});
+  EXPECT_TRUE(port.Open());
+  // During one: the port is closed and the update is over, so the window can close again.
+  frm->FlashInProgress = true;
+  frm->UpdateWizard();
+  EXPECT_FALSE(frm->btnCancel.Enabled());
+  frm->ComPortThreadError("Device read error");
+  EXPECT_FALSE(frm->FlashInProgress);
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(frm->TxTimer, 0);
+  EXPECT_TRUE(frm->btnCancel.Enabled());
+  EXPECT_EQ(fp.boxes.shown.size(), 2u);
+  EXPECT_EQ(fp.boxes.shown[1].first, TMsgKind::mkError);
+}
+
 }  // namespace
 }  // namespace tarvex

@@ -195,6 +195,48 @@ TEST_F(ComPortTest, TheTransmitRingTakesAllOrNothing) {
   p.SetOpen(false);
 }
 
+TEST_F(ComPortTest, BytesLeaveInOrderWhetherTheDeviceTakesThemAtOnceOrTheRingHoldsThem) {
+  TSerComPort& p = MakePort(peer.Path());
+  p.SetOpen(true);
+  // The peer reads nothing at first, so the device fills, and the ring behind it fills too.
+  std::string sent;
+  std::size_t refusals = 0;
+  int chunk = 0;
+  while (refusals < 3) {
+    std::string block(1000, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((chunk * 31 + i) & 0xFF);
+    try {
+      p.PutString(block);
+      sent += block;
+      ++chunk;
+    } catch (const EOutputBufferTooSmall&) {
+      ++refusals;
+      PumpUntil([] { return false; }, 20ms);
+    }
+  }
+  EXPECT_GT(sent.size(), 4096u);
+  // The peer takes a little at a time, and after each bite more is sent at once: the device has
+  // room again while the ring still holds bytes, which must still go first.
+  std::string got;
+  for (int round = 0; round < 60; ++round) {
+    got += peer.Read(std::min<std::size_t>(700, sent.size() - got.size()), 2000ms);
+    std::string more(300, '\0');
+    for (std::size_t i = 0; i < more.size(); ++i) more[i] = static_cast<char>((round * 7 + i * 3) & 0xFF);
+    for (;;) {
+      try {
+        p.PutString(more);
+        break;
+      } catch (const EOutputBufferTooSmall&) {
+        got += peer.Read(100, 200ms);
+      }
+    }
+    sent += more;
+  }
+  got += peer.Read(sent.size() - got.size(), 10000ms);
+  ASSERT_EQ(sent.size(), got.size());
+  EXPECT_TRUE(sent == got) << "bytes left out of order";
+}
+
 TEST_F(ComPortTest, ATimerTriggerFiresOncePerStartAndARemovedOneIsUnknown) {
   TSerComPort& p = MakePort(peer.Path());
   std::vector<std::uint16_t> timers;
