@@ -15,6 +15,11 @@ install(CODE "
   file(MAKE_DIRECTORY \"\${bindir}\")
   file(CREATE_LINK \"${tarvex_link_target}\" \"\${bindir}/tarvex-flash-programmer\" SYMBOLIC)
 ")
+# The demonstration (--demo) finds the emulator and its sample firmware beside the program.
+install(TARGETS tarvex-panel-sim RUNTIME DESTINATION ${tarvex_libdir})
+install(FILES "${PROJECT_BINARY_DIR}/bin/demo/Tarvex Demo Firmware.hex" DESTINATION ${tarvex_libdir}/demo)
+# The command-line front end, for production lines and scripts.
+install(TARGETS tarvex-flash RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/resources/tarvex-flash-programmer.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${TARVEX_APP_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
