@@ -39,39 +39,39 @@ void PutWord(std::vector<std::uint8_t>& image, std::uint32_t at, std::uint32_t v
 
 // Filler from a fixed generator, never 0xFF: every page counts as in use, and no identity
 // signature can turn up before the real block.
-std::vector<std::uint8_t> MakeImage(const TSampleSpec& spec) {
-  std::vector<std::uint8_t> image(spec.Bytes);
+std::vector<std::uint8_t> MakeImage(const TSampleRecipe& recipe) {
+  std::vector<std::uint8_t> image(recipe.Bytes);
   std::uint32_t state = 0x2545F491u;
-  for (std::uint32_t i = 0; i < spec.Bytes; ++i) {
+  for (std::uint32_t i = 0; i < recipe.Bytes; ++i) {
     state = state * 1664525u + 1013904223u;
     image[i] = static_cast<std::uint8_t>((state >> 24) % 0xF0u);
   }
   // Vector table: initial stack pointer, then handlers inside the image (odd: Thumb code).
   PutWord(image, 0, kStackTop);
-  for (std::uint32_t v = 1; v < kVectorCount && v * 4 + 4 <= spec.IdentityAt; ++v) {
-    PutWord(image, v * 4, kFlashBase + spec.IdentityAt + 0x100 + v * 8 + 1);
+  for (std::uint32_t v = 1; v < kVectorCount && v * 4 + 4 <= recipe.IdentityAt; ++v) {
+    PutWord(image, v * 4, kFlashBase + recipe.IdentityAt + 0x100 + v * 8 + 1);
   }
-  const ByteString id = panelsim::TPanelSim::IdentityBlock(spec.ProductCode, spec.Variant, spec.Major,
-                                                           spec.Minor, spec.GigaDevice);
-  for (std::size_t i = 0; i < id.size() && spec.IdentityAt + i < image.size(); ++i) {
-    image[spec.IdentityAt + i] = static_cast<std::uint8_t>(id[i]);
+  const ByteString id = panelsim::TPanelSim::IdentityBlock(recipe.ProductCode, recipe.Variant, recipe.Major,
+                                                           recipe.Minor, recipe.GigaDevice);
+  for (std::size_t i = 0; i < id.size() && recipe.IdentityAt + i < image.size(); ++i) {
+    image[recipe.IdentityAt + i] = static_cast<std::uint8_t>(id[i]);
   }
   return image;
 }
 
 }  // namespace
 
-TSampleSpec DefaultSpec() {
+TSampleRecipe DefaultSpec() {
   const panelsim::TProductConfig emulated;
-  TSampleSpec spec;
-  spec.ProductCode = emulated.ProductCode;
-  spec.Variant = emulated.Variant;
-  spec.Major = static_cast<std::uint8_t>(emulated.Major + 1);
-  spec.Minor = emulated.Minor;
-  spec.GigaDevice = true;
-  spec.Bytes = kSamplePages * kPageSize - 0x2C0;
-  spec.IdentityAt = kVectorCount * 4;
-  return spec;
+  TSampleRecipe recipe;
+  recipe.ProductCode = emulated.ProductCode;
+  recipe.Variant = emulated.Variant;
+  recipe.Major = static_cast<std::uint8_t>(emulated.Major + 1);
+  recipe.Minor = emulated.Minor;
+  recipe.GigaDevice = true;
+  recipe.Bytes = kSamplePages * kPageSize - 0x2C0;
+  recipe.IdentityAt = kVectorCount * 4;
+  return recipe;
 }
 
 TProductInfo EmulatedProduct() {
@@ -86,18 +86,18 @@ TProductInfo EmulatedProduct() {
   return info;
 }
 
-std::string MakeSampleHex(const TSampleSpec& spec) {
-  const std::vector<std::uint8_t> image = MakeImage(spec);
+std::string MakeSampleHex(const TSampleRecipe& recipe) {
+  const std::vector<std::uint8_t> image = MakeImage(recipe);
   std::string out;
-  out.reserve(spec.Bytes / 16u * 45u + 64u);
-  for (std::uint32_t at = 0; at < spec.Bytes; at += 16) {
+  out.reserve(recipe.Bytes / 16u * 45u + 64u);
+  for (std::uint32_t at = 0; at < recipe.Bytes; at += 16) {
     const std::uint32_t address = kFlashBase + at;
     if (at == 0 || (address & 0xFFFFu) == 0) {
       const std::uint8_t upper[2] = {static_cast<std::uint8_t>(address >> 24),
                                      static_cast<std::uint8_t>(address >> 16)};
       AppendRecord(out, 4, 0, upper, 2);
     }
-    const std::size_t count = std::min<std::size_t>(16, spec.Bytes - at);
+    const std::size_t count = std::min<std::size_t>(16, recipe.Bytes - at);
     AppendRecord(out, 0, static_cast<std::uint16_t>(address & 0xFFFFu), image.data() + at, count);
   }
   AppendRecord(out, 1, 0, nullptr, 0);

@@ -13,7 +13,7 @@ namespace tarvex::samplefw {
 
 inline constexpr const char* kSampleFileName = "Tarvex Demo Firmware.hex";
 
-struct TSampleSpec {
+struct TSampleRecipe {
   std::uint8_t ProductCode = 0;
   std::uint8_t Variant = 0;
   std::uint8_t Major = 0;
@@ -26,14 +26,14 @@ struct TSampleSpec {
 // The emulator's default product, a version one major step up, and an image of a few dozen pages
 // (ending part-way into its last page, as a linker leaves it). At 115200 baud an update of it takes
 // a few tens of seconds.
-TSampleSpec DefaultSpec();
+TSampleRecipe DefaultSpec();
 
 // The identity of the product the emulator plays by default, as the programmer reads it.
 TProductInfo EmulatedProduct();
 
 // The image's HEX text: 16-byte data records, an extended linear address record at every 64 KB,
-// an end-of-file record, CR LF line ends. The same spec always gives the same text.
-std::string MakeSampleHex(const TSampleSpec& spec);
+// an end-of-file record, CR LF line ends. The same recipe always gives the same text.
+std::string MakeSampleHex(const TSampleRecipe& recipe);
 
 // Loads the text into the file image and judges it against the product as the programmer does
 // when the file is opened. Nothing when accepted, else why not. Resizes the global images.
