@@ -19,7 +19,7 @@ namespace tarvex {
 namespace {
 
 using samplefw::CheckAgainst;
-using samplefw::DefaultSpec;
+using samplefw::DefaultRecipe;
 using samplefw::EmulatedProduct;
 using samplefw::MakeSampleHex;
 
@@ -73,9 +73,9 @@ TEST_F(SampleFirmware, ItFillsAFewDozenPagesFromTheFlashBaseWithTheIdentityNearT
   EXPECT_EQ(page0[3], 0x20);
   EXPECT_EQ(page0[7], 0x08);
   EXPECT_EQ(page0[4] & 1, 1);
-  const ByteString id = panelsim::TPanelSim::IdentityBlock(DefaultSpec().ProductCode, DefaultSpec().Variant,
-                                                           DefaultSpec().Major, DefaultSpec().Minor, true);
-  EXPECT_EQ(ByteString(reinterpret_cast<const char*>(page0) + DefaultSpec().IdentityAt, id.size()), id);
+  const ByteString id = panelsim::TPanelSim::IdentityBlock(DefaultRecipe().ProductCode, DefaultRecipe().Variant,
+                                                           DefaultRecipe().Major, DefaultRecipe().Minor, true);
+  EXPECT_EQ(ByteString(reinterpret_cast<const char*>(page0) + DefaultRecipe().IdentityAt, id.size()), id);
   // The last page is only partly used, as a linker leaves it.
   const TMem2KPage& last = FileMemory[PageList.back().PageID];
   EXPECT_EQ(last.Data[kPageSize - 1], 0xFF);
@@ -84,8 +84,8 @@ TEST_F(SampleFirmware, ItFillsAFewDozenPagesFromTheFlashBaseWithTheIdentityNearT
 
 TEST_F(SampleFirmware, EveryLineIsAWellFormedRecordAndTheBuildWroteWhatTheGeneratorMakes) {
   const std::string text = ReadAll(TARVEX_SAMPLE_FIRMWARE);
-  EXPECT_EQ(text, MakeSampleHex(DefaultSpec()));
-  EXPECT_EQ(MakeSampleHex(DefaultSpec()), MakeSampleHex(DefaultSpec()));
+  EXPECT_EQ(text, MakeSampleHex(DefaultRecipe()));
+  EXPECT_EQ(MakeSampleHex(DefaultRecipe()), MakeSampleHex(DefaultRecipe()));
   std::istringstream in(text);
   std::string line, last;
   int lines = 0, extended = 0;
@@ -103,28 +103,28 @@ TEST_F(SampleFirmware, EveryLineIsAWellFormedRecordAndTheBuildWroteWhatTheGenera
   }
   EXPECT_EQ(last, ":00000001FF");
   // One extended address record for each 64 KB the image touches.
-  const std::uint32_t bytes = DefaultSpec().Bytes;
+  const std::uint32_t bytes = DefaultRecipe().Bytes;
   EXPECT_EQ(extended, static_cast<int>((bytes + 0xFFFF) / 0x10000));
   EXPECT_GT(lines, 1000);
 }
 
 TEST_F(SampleFirmware, TheCheckRefusesWhatTheProgramWouldRefuse) {
-  const std::string hex = MakeSampleHex(DefaultSpec());
+  const std::string hex = MakeSampleHex(DefaultRecipe());
   EXPECT_EQ(CheckAgainst(hex, EmulatedProduct()), std::nullopt);
 
   TProductInfo other = EmulatedProduct();
   other.ProductCode = 121;
   EXPECT_EQ(CheckAgainst(hex, other), std::optional<std::string>(kMsgWrongProduct));
 
-  auto stOnly = DefaultSpec();
+  auto stOnly = DefaultRecipe();
   stOnly.GigaDevice = false;
   TProductInfo gd = EmulatedProduct();
   gd.Micro = 'G';
   EXPECT_EQ(CheckAgainst(MakeSampleHex(stOnly), gd), std::optional<std::string>(kMsgWrongMicro));
 
   TProductInfo newer = EmulatedProduct();
-  newer.Major = DefaultSpec().Major;
-  newer.Minor = DefaultSpec().Minor;
+  newer.Major = DefaultRecipe().Major;
+  newer.Minor = DefaultRecipe().Minor;
   EXPECT_TRUE(CheckAgainst(hex, newer).has_value()) << "the same version is no upgrade";
 
   std::string broken = hex;

@@ -61,7 +61,7 @@ std::vector<std::uint8_t> MakeImage(const TSampleRecipe& recipe) {
 
 }  // namespace
 
-TSampleRecipe DefaultSpec() {
+TSampleRecipe DefaultRecipe() {
   const panelsim::TProductConfig emulated;
   TSampleRecipe recipe;
   recipe.ProductCode = emulated.ProductCode;

@@ -26,7 +26,7 @@ struct TSampleRecipe {
 // The emulator's default product, a version one major step up, and an image of a few dozen pages
 // (ending part-way into its last page, as a linker leaves it). At 115200 baud an update of it takes
 // a few tens of seconds.
-TSampleRecipe DefaultSpec();
+TSampleRecipe DefaultRecipe();
 
 // The identity of the product the emulator plays by default, as the programmer reads it.
 TProductInfo EmulatedProduct();

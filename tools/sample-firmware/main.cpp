@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Usage: tarvex-sample-firmware FILE\n");
     return 2;
   }
-  const std::string hex = MakeSampleHex(DefaultSpec());
+  const std::string hex = MakeSampleHex(DefaultRecipe());
   if (const auto why = CheckAgainst(hex, EmulatedProduct())) {
     std::fprintf(stderr, "tarvex-sample-firmware: the sample would be refused: %s\n", why->c_str());
     return 1;
