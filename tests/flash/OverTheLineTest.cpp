@@ -447,6 +447,20 @@ TEST_F(OverTheLine, AFlippedByteFailsTheVerifyButTheTargetStillRuns) {
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1);
 }
 
+TEST_F(OverTheLine, WithoutVerifyNothingIsReadBack) {
+  StartPanel(Panel());
+  MakeWindow({"/NV"});
+  Connect();
+  OpenFileAndStart();
+  ASSERT_TRUE(PumpUntil([this] { return frm->FlashDone; }, 20000ms)) << Dump();
+  EXPECT_EQ(ReceivedStartingWith("11 EE"), 0);
+  EXPECT_EQ(ReceivedStartingWith("31 CE"), 16);
+  EXPECT_EQ(frm->lbVerifyData.Caption(), "Verification not performed!");
+  ASSERT_TRUE(PumpUntil([this] { return !port.Open(); }));
+  StopPanel();
+  EXPECT_TRUE(FlashMatchesFile());
+}
+
 TEST_F(OverTheLine, NacksAreRepeatedFourTimesAndTheFifthGivesUp) {
   TProductConfig cfg = Panel();
   cfg.Faults.NackCommand = 0x31;
