@@ -24,11 +24,14 @@
 #include "firmware/FlashImage.h"
 #include "firmware/HexBuilder.h"
 #include "firmware/HexFile.h"
+#include "support/WaitFor.h"
 
 extern char** environ;
 
 namespace tarvex {
 namespace {
+
+using test::WaitFor;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -40,16 +43,6 @@ string ReadAll(const fs::path& p) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-// Checks a condition every few milliseconds until it holds or the deadline passes.
-bool WaitFor(const std::function<bool()>& cond, std::chrono::seconds deadline) {
-  const auto end = Clock::now() + deadline;
-  while (!cond()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 // The flash contents the emulator sent back for each READ, by address, from its transcript: the

@@ -15,23 +15,17 @@
 
 #include "app/platform/LinuxSettingsStore.h"
 #include "devices/LinuxPorts.h"
+#include "support/WaitFor.h"
 #include "tools/demo/Demo.h"
 
 namespace tarvex {
 namespace {
 
+using test::WaitFor;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit = 10s) {
-  const auto end = Clock::now() + limit;
-  while (!cond()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 // Gone, or a zombie nobody has reaped yet: either way no longer running.
 bool ProcessEnded(pid_t pid) {
@@ -136,7 +130,10 @@ TEST_F(DemoSession, AnEmulatorThatCannotStartIsToldAndLeavesNothingBehind) {
   const std::vector<Case> cases{
       {"missing", (tmp_ / "no-such-emulator").string(), {}, "no-such-emulator"},
       {"bad option", TARVEX_PANEL_SIM_EXE, {"--no-such-option"}, "ended before its port was ready"},
-      {"other output", Script("chatty", "echo hello there; exec sleep 30"), {}, "registered no port: hello there"},
+      {"other output",
+       Script("chatty", "echo hello there; exec sleep 30"),
+       {},
+       "registered no port: hello there"},
       {"silent", Script("silent", "exec sleep 30"), {}, "did not get ready in time"},
       {"endless line", Script("endless", "exec tr '\\0' x </dev/zero"), {}, "unexpected"},
   };

@@ -20,26 +20,19 @@
 
 #include "link/AccessCodes.h"
 #include "link/Frame.h"
+#include "support/WaitFor.h"
 
 extern char** environ;
 
 namespace tarvex {
 namespace {
 
+using test::WaitFor;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kDeadline = std::chrono::seconds(10);
-
-// Polls a condition until it holds or the deadline passes.
-bool WaitFor(const std::function<bool()>& cond) {
-  const auto end = Clock::now() + kDeadline;
-  while (!cond()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 ByteString Request(std::uint16_t param, const ByteString& data = {}) {
   ByteString p;
