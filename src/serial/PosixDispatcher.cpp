@@ -247,16 +247,15 @@ std::uint32_t TSerPosixDispatcher::DeviceClearError(TComStat& stat) {
 
 int TSerPosixDispatcher::DevicePurge(int queue) {
   if (queue == 0) {
-    if (!ThreadRunning(TSerThreadKind::tkWrite)) {
-      ClearOutputRing();
-      return Fd() >= 0 && ::tcflush(Fd(), TCOFLUSH) == 0 ? 1 : 0;
-    }
     ClearOutputRing();
-    const int r = ::tcflush(Fd(), TCOFLUSH) == 0 ? 1 : 0;
-    GeneralEvent.Reset();
-    OutFlushEvent.Set();
-    OutputEvent.Set();  // the write thread looks at the flush first
-    GeneralEvent.WaitFor(kFlushAckWait);
+    const int r = Fd() >= 0 && ::tcflush(Fd(), TCOFLUSH) == 0 ? 1 : 0;
+    if (ThreadRunning(TSerThreadKind::tkWrite)) {
+      // A block the write thread is sending is dropped too; wait for it to say so.
+      GeneralEvent.Reset();
+      OutFlushEvent.Set();
+      OutputEvent.Set();  // the write thread looks at the flush first
+      GeneralEvent.WaitFor(kFlushAckWait);
+    }
     return r;
   }
   const int r = Fd() >= 0 && ::tcflush(Fd(), TCIFLUSH) == 0 ? 1 : 0;

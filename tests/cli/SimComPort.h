@@ -23,26 +23,10 @@
 #include "serial/MessagePump.h"
 #include "serial/SerialErrors.h"
 #include "serial/Ticks.h"
+#include "support/FastClock.h"
 #include "tools/panel-sim/PanelSim.h"
 
 namespace tarvex::test {
-
-// A tick clock running `factor` times faster than real time.
-class FastClock : public ITickClock {
- public:
-  explicit FastClock(std::uint32_t factor) : factor_(factor) {}
-  std::uint32_t Milliseconds() override { return static_cast<std::uint32_t>(NowMs()); }
-  [[nodiscard]] std::uint64_t NowMs() const {
-    const auto real = std::chrono::steady_clock::now() - start_;
-    return 100000 +
-           static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(real).count()) *
-               factor_ / 1000;
-  }
-
- private:
-  std::uint32_t factor_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
 
 // USB events the port's worker raises when the emulated lead re-enumerates.
 class SimUsbBackend : public IUsbBackend {

@@ -14,6 +14,7 @@
 
 #include "app/Main.h"
 #include "firmware/FlashImage.h"
+#include "flash/FlashCheck.h"
 #include "link/ComsTasks.h"
 #include "serial/Ticks.h"
 #include "support/FakeComPort.h"
@@ -134,16 +135,7 @@ class FlashEndToEnd : public ::testing::Test {
   [[nodiscard]] int Sent(const string& frame) const {
     return static_cast<int>(std::count(sent.begin(), sent.end(), frame));
   }
-  [[nodiscard]] bool FlashMatchesFile() const {
-    for (std::uint32_t p = 0; p < FileMemory.size(); ++p) {
-      if (FileMemory[p].InUse &&
-          sim->Flash().compare(p * kPageSize, kPageSize, reinterpret_cast<const char*>(FileMemory[p].Data),
-                               kPageSize) != 0) {
-        return false;
-      }
-    }
-    return true;
-  }
+  [[nodiscard]] bool FlashMatchesFile() const { return test::FlashMatchesFile(sim->Flash()); }
   // The boot loader part of the log, from the answered sync on.
   [[nodiscard]] vector<string> BootLog() const {
     auto it = std::find(log.lines.begin(), log.lines.end(), "Connected to Target");

@@ -22,11 +22,13 @@
 #include "devices/LinuxUsbBackend.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexBuilder.h"
+#include "flash/FlashCheck.h"
 #include "link/ComsTasks.h"
 #include "serial/ComPort.h"
 #include "serial/PlainMessagePump.h"
 #include "serial/Ticks.h"
 #include "support/Fakes.h"
+#include "support/FastClock.h"
 #include "tools/panel-sim/PanelSim.h"
 #include "tools/panel-sim/SimLine.h"
 
@@ -43,21 +45,6 @@ using std::vector;
 
 constexpr int kCom = 5;
 constexpr std::uint32_t kIdentityOffset = 0x200;
-
-// A millisecond clock running `factor` times faster than the monotonic one.
-class FastClock : public ITickClock {
- public:
-  explicit FastClock(std::uint32_t factor) : factor_(factor) {}
-  std::uint32_t Milliseconds() override {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
-    return 1000000u + static_cast<std::uint32_t>(ms.count()) * factor_;
-  }
-
- private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::uint32_t factor_;
-};
 
 struct TranscriptLine {
   std::uint64_t ms;
@@ -175,6 +162,17 @@ class OverTheLine : public ::testing::Test {
     frm->btnOpenHexClick();
     ASSERT_TRUE(FileReady);
   }
+  // The product on the line, the window connected to it, the file opened and Start pressed from
+  // the update page, as the user does.
+  void StartUpdate(const TProductConfig& cfg, const vector<string>& switches = {}, bool watchUsb = false) {
+    StartPanel(cfg);
+    MakeWindow(switches, watchUsb);
+    Connect();
+    OpenFileAndStart();
+  }
+  bool UpdateDone() {
+    return PumpUntil([this] { return frm->FlashDone; }, 20000ms);
+  }
   // Opens the file and starts the update from the update page, as the user does.
   void OpenFileAndStart(std::uint8_t major = 2, std::uint8_t minor = 5) {
     OpenFile(major, minor);
@@ -198,16 +196,7 @@ class OverTheLine : public ::testing::Test {
       return l.tag == "RX" && l.body.rfind(hexPrefix, 0) == 0;
     }));
   }
-  [[nodiscard]] bool FlashMatchesFile() const {
-    for (std::uint32_t p = 0; p < FileMemory.size(); ++p) {
-      if (FileMemory[p].InUse &&
-          sim->Flash().compare(p * kPageSize, kPageSize, reinterpret_cast<const char*>(FileMemory[p].Data),
-                               kPageSize) != 0) {
-        return false;
-      }
-    }
-    return true;
-  }
+  [[nodiscard]] bool FlashMatchesFile() const { return test::FlashMatchesFile(sim->Flash()); }
   // What happened, for a failure message.
   [[nodiscard]] string Dump() {
     string out = "\nUSBCount " + std::to_string(frm ? frm->USBCount : -1) + " reconnect " +
@@ -400,7 +389,7 @@ TEST_F(OverTheLine, AWholeUpdateWritesTheFileAndRunsTheNewFirmware) {
     bars.back().second = std::max(bars.back().second, c.Position());
   });
   OpenFileAndStart();
-  ASSERT_TRUE(PumpUntil([this] { return frm->FlashDone; }, 20000ms)) << Dump();
+  ASSERT_TRUE(UpdateDone()) << Dump();
   vector<string> expected{"Connected to Target", "ERASE_CMD: ACK", "Page 0 Erased",
                           "ERASE_CMD: ACK",      "Page 1 Erased",  "Selected Pages Erased"};
   for (std::uint32_t a = kFlashBase; a < kFlashBase + 2 * kPageSize; a += 256)
@@ -434,11 +423,8 @@ TEST_F(OverTheLine, AWholeUpdateWritesTheFileAndRunsTheNewFirmware) {
 TEST_F(OverTheLine, AFlippedByteFailsTheVerifyButTheTargetStillRuns) {
   TProductConfig cfg = Panel();
   cfg.Faults.FlipAddress = 0x08000900;
-  StartPanel(cfg);
-  MakeWindow();
-  Connect();
-  OpenFileAndStart();
-  ASSERT_TRUE(PumpUntil([this] { return frm->FlashDone; }, 20000ms)) << Dump();
+  StartUpdate(cfg);
+  ASSERT_TRUE(UpdateDone()) << Dump();
   EXPECT_EQ(log.lines.back(), "Target running");
   EXPECT_EQ(frm->lbVerifyData.Caption(), "Verifying flash data...FAILED!");
   std::ifstream in(LogsFolder + "Verification Data.txt", std::ios::binary);
@@ -448,11 +434,8 @@ TEST_F(OverTheLine, AFlippedByteFailsTheVerifyButTheTargetStillRuns) {
 }
 
 TEST_F(OverTheLine, WithoutVerifyNothingIsReadBack) {
-  StartPanel(Panel());
-  MakeWindow({"/NV"});
-  Connect();
-  OpenFileAndStart();
-  ASSERT_TRUE(PumpUntil([this] { return frm->FlashDone; }, 20000ms)) << Dump();
+  StartUpdate(Panel(), {"/NV"});
+  ASSERT_TRUE(UpdateDone()) << Dump();
   EXPECT_EQ(ReceivedStartingWith("11 EE"), 0);
   EXPECT_EQ(ReceivedStartingWith("31 CE"), 16);
   EXPECT_EQ(frm->lbVerifyData.Caption(), "Verification not performed!");
@@ -465,11 +448,8 @@ TEST_F(OverTheLine, NacksAreRepeatedFourTimesAndTheFifthGivesUp) {
   TProductConfig cfg = Panel();
   cfg.Faults.NackCommand = 0x31;
   cfg.Faults.NackCount = 4;
-  StartPanel(cfg);
-  MakeWindow();
-  Connect();
-  OpenFileAndStart();
-  ASSERT_TRUE(PumpUntil([this] { return frm->FlashDone; }, 20000ms)) << Dump();
+  StartUpdate(cfg);
+  ASSERT_TRUE(UpdateDone()) << Dump();
   EXPECT_TRUE(fp.boxes.shown.empty());
   // The port closed after GO finishes closing once the reply handler has returned.
   ASSERT_TRUE(PumpUntil([this] { return !port.Open(); }));
@@ -482,10 +462,7 @@ TEST_F(OverTheLine, NacksAreRepeatedFourTimesAndTheFifthGivesUp) {
   port.SetOpen(false);
   frm->FormClose();
   frm.reset();
-  StartPanel(worse);
-  MakeWindow();
-  Connect();
-  OpenFileAndStart();
+  StartUpdate(worse);
   ASSERT_TRUE(PumpUntil([this] { return !fp.boxes.shown.empty(); }, 20000ms)) << Dump();
   EXPECT_EQ(fp.boxes.Texts().back(), "NACK Response from Target");
   EXPECT_TRUE(PumpUntil([this] { return !port.Open(); }));
@@ -495,11 +472,8 @@ TEST_F(OverTheLine, NacksAreRepeatedFourTimesAndTheFifthGivesUp) {
 TEST_F(OverTheLine, GarbageAnsweringTheSyncIsToldAndTheSyncRepeated) {
   TProductConfig cfg = Panel();
   cfg.Faults.SyncGarbage = 1;
-  StartPanel(cfg);
-  MakeWindow();
-  Connect();
-  OpenFileAndStart();
-  ASSERT_TRUE(PumpUntil([this] { return frm->FlashDone; }, 20000ms)) << Dump();
+  StartUpdate(cfg);
+  ASSERT_TRUE(UpdateDone()) << Dump();
   EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), "Invalid Response from Target"), log.lines.end());
   EXPECT_EQ(Received("7F"), 2);
 }
@@ -513,7 +487,7 @@ TEST_F(OverTheLine, ABootLoaderThatFallsSilentIsGivenUpAfterFiveTransmissions) {
   MakeWindow();
   Connect();
   OpenFile();
-  FastClock fast(20);
+  test::FastClock fast(20);
   SetTickClock(&fast);
   frm->btnStartClick();
   ASSERT_TRUE(PumpUntil([this] { return !fp.boxes.shown.empty(); }, 20000ms)) << Dump();
@@ -526,10 +500,7 @@ TEST_F(OverTheLine, ABootLoaderThatFallsSilentIsGivenUpAfterFiveTransmissions) {
 }
 
 TEST_F(OverTheLine, ManualModeRunsOneStepPerButton) {
-  StartPanel(Panel());
-  MakeWindow({"/M"});
-  Connect();
-  OpenFileAndStart();
+  StartUpdate(Panel(), {"/M"});
   ASSERT_TRUE(PumpUntil([this] { return frm->btnSelFlash.Enabled(); })) << Dump();
   EXPECT_EQ(Received("7F"), 0);  // nothing until the sync button
   const vector<string> ends{"Connected to Target", "Selected Pages Erased", "All Data Written to device",
@@ -547,11 +518,8 @@ TEST_F(OverTheLine, ManualModeRunsOneStepPerButton) {
 
 // After GO the product leaves the bus and comes back twice; the window reconnects by itself.
 TEST_F(OverTheLine, AfterAnUpdateTheWindowReconnectsAndShowsTheNewVersion) {
-  StartPanel(Panel());
-  MakeWindow({}, true);
-  Connect();
-  OpenFileAndStart(2, 5);
-  ASSERT_TRUE(PumpUntil([this] { return frm->FlashDone; }, 20000ms)) << Dump();
+  StartUpdate(Panel(), {}, true);
+  ASSERT_TRUE(UpdateDone()) << Dump();
   ASSERT_TRUE(PumpUntil([this] { return !frm->ReconnectToProduct && port.Open() && LinkIdle(); }, 20000ms))
       << Dump();
   EXPECT_EQ(frm->lbSoftwareVer.Caption(), "2.05");

@@ -7,26 +7,12 @@
 #include "serial/FakeDevice.h"
 #include "serial/PlainMessagePump.h"
 #include "serial/Ticks.h"
+#include "support/FastClock.h"
 
 namespace tarvex::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs at a multiple of real time from a start point.
-class FastClock : public ITickClock {
- public:
-  explicit FastClock(std::uint32_t factor) : factor_(factor) {}
-  std::uint32_t Milliseconds() override {
-    const auto real =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
-    return 1000000u + static_cast<std::uint32_t>(real.count()) * factor_;
-  }
-
- private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::uint32_t factor_;
-};
 
 class TicksTest : public ::testing::Test {
  protected:
