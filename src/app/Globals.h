@@ -100,6 +100,8 @@ inline constexpr const char* kAppVersion = "1.20.0.0";
 inline constexpr const char* kMakerFolder = "Tarvex Ltd";
 inline constexpr const char* kProductFolder = "Flash Programmer";
 inline constexpr const char* kManualFile = "MAN214 - Flash Programmer Instructions.pdf";
+// Written into the Logs folder when a verify finds differences.
+inline constexpr const char* kVerifyReportFile = "Verification Data.txt";
 
 // Command-line switches ----------------------------------------------------------------------
 

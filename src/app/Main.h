@@ -23,6 +23,18 @@ enum class TWriteStage : std::uint8_t { wsCmd, wsAddress, wsData, wsDone };
 enum class TEraseStage : std::uint8_t { esCmd, esPages, esDone };
 enum class TGoStage : std::uint8_t { gsCmd, gsAddress, gsRunning };
 
+// Why the last product-link job ended without completing.
+enum class TLinkGiveUp : std::uint8_t {
+  lgNone,
+  lgNoAnswer,  // silence after the last transmission
+  lgBadReply,  // replies that could not be trusted, or did not answer the request
+  lgRefused,   // an error record the product sent (its message has been shown)
+  lgLineLost,  // the frame could not be sent: the port is closed or dead
+};
+
+// The verify's verdict in the update under way or just finished.
+enum class TVerifyResult : std::uint8_t { vrNone, vrPassed, vrFailed, vrSkipped };
+
 // Window client size and the places the wizard's fixed geometry gives.
 inline constexpr int kClientWidth = 690;
 inline constexpr int kClientHeight = 425;
@@ -175,6 +187,8 @@ class TfrmMain {
   // ---- Firmware file (MainFile.cpp) -------------------------------------------------------------
   void btnOpenHexClick();
   void btnResetFolderClick();
+  // Applies the acceptance rules to the loaded file and the connected product, with their boxes.
+  void JudgeLoadedFile();
 
   // ---- Port list (MainPorts.cpp) and connection (MainConnect.cpp)
   // -------------------------------------------------
@@ -189,19 +203,28 @@ class TfrmMain {
   void ClosePort();
   // A worker thread of the port failed (the lead pulled, the product gone dead); see MainPorts.
   void ComPortThreadError(const std::string& text);
+  // A frame could not go out: whatever runs on the line ends, and the installer is told.
+  void LineLost();
+  // The product identified earlier is no longer the one on the line: nothing may be written
+  // until the next identification.
+  void WithdrawProduct();
 
   // ---- Product link (MainLink.cpp) --------------------------------------------------------------
   void SendNextTasks();
-  void SendPanelFrame(const ByteString& frame);
+  // False when the frame could not be handed to the port (closed or dead).
+  bool SendPanelFrame(const ByteString& frame);
   void ComPortTriggerAvail(std::uint16_t count);
   void ComPortTriggerTimer(std::uint16_t triggerHandle);
   // Message 1125: one complete received frame, owned by the handler.
   void ProcessUDLData(std::unique_ptr<ByteString> frame);
   void JobFinished(std::uint16_t jobId);
+  // Tells the installer why a job was given up (LinkGiveUp), where no box has told it yet.
+  void TellGiveUp(std::uint16_t jobId);
 
   // ---- Boot loader frames and replies (MainBoot.cpp, MainBootReplies.cpp) -----------------------
   void SendBootCommand(std::uint8_t cmd);
-  void SendBootFrame(const ByteString& frame);
+  // False when the frame could not be handed to the port (closed or dead).
+  bool SendBootFrame(const ByteString& frame);
   void ProcessBootResponse();
   // The boot loader half of the reply timer's expiry: repeat the frame, or give up on silence.
   void BootTimeout();
@@ -258,6 +281,12 @@ class TfrmMain {
   bool ReconnectToProduct = false;
   std::int32_t USBCount = 0;
   std::unique_ptr<TUsbClass> USBComp;
+  TLinkGiveUp LinkGiveUp = TLinkGiveUp::lgNone;
+  TVerifyResult VerifyResult = TVerifyResult::vrNone;
+  // The verify that failed wrote its report.
+  bool VerifyReportWritten = false;
+  // Identity of the loaded firmware file: judged again whenever a product is identified.
+  TProductInfo FileInfo;
 
   // The file dialog keeps the last chosen file name between openings.
   std::string OpenDlgFileName;
@@ -269,6 +298,8 @@ class TfrmMain {
   TPlatform platform_;
   std::vector<std::string> args_;
   int activePage_ = 0;
+  // The callbacks given to the port and the pump hold it weakly.
+  std::shared_ptr<TfrmMain*> self_;
 };
 
 }  // namespace tarvex

@@ -2,6 +2,7 @@
 #include "app/Main.h"
 #include "bootloader/BootFrames.h"
 #include "serial/ComPortIntf.h"
+#include "serial/SerialErrors.h"
 
 namespace tarvex {
 
@@ -25,14 +26,24 @@ void TfrmMain::SendBootCommand(std::uint8_t cmd) {
   SendBootFrame(Tx_Buffer);
 }
 
-void TfrmMain::SendBootFrame(const ByteString& frame) {
-  if (frame.empty()) return;
+bool TfrmMain::SendBootFrame(const ByteString& frame) {
+  if (frame.empty()) return true;
   Rx_Buffer.clear();
   IComPort* port = platform_.ComPort;
-  // A port closed under us (the lead pulled, say) takes no frame and arms no timer.
-  if (port == nullptr || !port->Open()) return;
-  port->SetTimerTrigger(TxTimer, CurCmd == kBootSync ? kSyncTimeoutTicks : kBootTimeoutTicks, true);
-  port->PutString(frame);
+  // A port closed or dead under us (the lead pulled, say) takes no frame and arms no timer, so
+  // no reply and no time-out would ever come: the update ends here instead of waiting for ever.
+  bool sent = port != nullptr && port->Open();
+  if (sent) {
+    try {
+      port->SetTimerTrigger(TxTimer, CurCmd == kBootSync ? kSyncTimeoutTicks : kBootTimeoutTicks, true);
+      port->PutString(frame);
+    } catch (const ESerialException& e) {
+      LogDebug(e.what());
+      sent = false;
+    }
+  }
+  if (!sent) LineLost();
+  return sent;
 }
 
 }  // namespace tarvex

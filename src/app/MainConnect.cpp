@@ -44,6 +44,8 @@ void TfrmMain::btnConnectClick() {
 }
 
 void TfrmMain::OpenPort() {
+  // Whatever was identified before is not what answers next (another lead may be plugged in).
+  WithdrawProduct();
   ClosePort();
   IComPort* port = platform_.ComPort;
   if (port == nullptr) return;
@@ -74,6 +76,7 @@ void TfrmMain::OpenPort() {
 }
 
 void TfrmMain::StartConnectJob() {
+  LinkGiveUp = TLinkGiveUp::lgNone;
   BuildJob(1, TJobType::jtAccess, false, false);
   AddTask(TTaskType::ttGetAccess, 1, 1, 1, TDataType::dtNil);
   SendNextTasks();

@@ -60,14 +60,19 @@ void TfrmMain::btnOpenHexClick() {
   lbFileVersion.SetCaption(FormatVersion(fileInfo.Major, fileInfo.Minor));
   lbFileMicro.SetCaption(FileMicroText(fileInfo));
 
-  const TFileVerdict verdict = JudgeFile(ProductInfo, fileInfo);
+  FileInfo = fileInfo;
+  JudgeLoadedFile();
+  UpdateWizard();
+}
+
+void TfrmMain::JudgeLoadedFile() {
+  const TFileVerdict verdict = JudgeFile(ProductInfo, FileInfo);
+  FileReady = verdict.Accepted;
   if (verdict.Accepted) {
-    FileReady = true;
     if (!verdict.Warning.empty()) MessageDlg(TMsgKind::mkWarning, verdict.Warning);
   } else {
     MessageDlg(TMsgKind::mkError, verdict.Error);
   }
-  UpdateWizard();
 }
 
 void TfrmMain::btnResetFolderClick() {

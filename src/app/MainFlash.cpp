@@ -35,6 +35,9 @@ void TfrmMain::btnStartClick() {
   btnStart.SetEnabled(false);
   ResetStepDisplay();
   CommandActive = false;
+  VerifyResult = TVerifyResult::vrNone;
+  VerifyReportWritten = false;
+  LinkGiveUp = TLinkGiveUp::lgNone;
 
   if (!RemoteFlashSupported(ProductInfo)) {
     MessageDlg(TMsgKind::mkInformation,
@@ -146,6 +149,7 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
           CommandActive = false;
           // A report that cannot be written has been told about; the step ends as a failed one.
           const bool passed = VerifyImages();
+          VerifyResult = passed ? TVerifyResult::vrPassed : TVerifyResult::vrFailed;
           imgVerify.SetPicture(passed ? "Icon_OK" : "Icon_Error");
           lbVerifyData.SetCaption(passed ? "Verifying flash data...OK" : "Verifying flash data...FAILED!");
           imgVerify.SetVisible(true);
@@ -169,6 +173,17 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
           CommandActive = false;
           USBCount = 0;
           ReconnectToProduct = true;
+          if (VerifyResult == TVerifyResult::vrFailed) {
+            // The run step follows a failed verify all the same; the installer must not take the
+            // running firmware for a good update.
+            std::string text = "The new firmware in the product differs from the file: the update failed.";
+            if (VerifyReportWritten) {
+              text += Format(" The differences are listed in \"%s\".", (LogsFolder + kVerifyReportFile).c_str());
+            }
+            text += " Please run the update again.";
+            LogDebug(text);
+            MessageDlg(TMsgKind::mkError, text);
+          }
           return;
         default: return;
       }

@@ -13,6 +13,7 @@
 #include "link/ReplyParsing.h"
 #include "serial/ComPortIntf.h"
 #include "serial/MessagePump.h"
+#include "serial/SerialErrors.h"
 #include "serial/Ticks.h"
 
 namespace tarvex {
@@ -56,34 +57,104 @@ void ContinueJob(TTaskType type, std::uint16_t paramAddress) {
   AddTask(type, paramAddress, 1, 1, TDataType::dtNil);
 }
 
-// Counts a reply that cannot be trusted (bad CRC, malformed, noise) and sends the request again,
-// or gives the job up after the last transmission.
+// Counts a reply that cannot be trusted (bad CRC, malformed, noise, not an answer to the request)
+// and sends the request again, or gives the job up after the last transmission.
 void RejectReply(TfrmMain& frm) {
   if (CommsJob) CommsJob->SetCRCErrors(static_cast<std::uint16_t>(CommsJob->CRCErrors() + 1));
   --frm.RetryCount;
   if (frm.RetryCount > 0) {
-    frm.SendPanelFrame(frm.Tx_Buffer);
+    if (!frm.SendPanelFrame(frm.Tx_Buffer)) frm.LineLost();
     return;
   }
   frm.ComsState = TComsState::csReady;
   if (CommsJob) {
     LogDebug(
         Format("Product link: %u bad replies, job aborted", static_cast<unsigned>(CommsJob->CRCErrors())));
+    frm.LinkGiveUp = TLinkGiveUp::lgBadReply;
     CommsJob->SetAbortJob(true);
     frm.SendNextTasks();
   }
 }
 
+// The tasks the frame last sent carried: from FirstTask on, as far as they were sent.
+std::int32_t TasksInFrame(const TCommsJob& job) {
+  std::int32_t n = 0;
+  for (std::int32_t i = job.FirstTask(); i >= 0 && i < job.Count() && job.Items(i).TaskSent(); ++i) ++n;
+  return n;
+}
+
+// A record answers its task when it carries the task's own address as its reply code, or is an
+// error record, or the identity's "not ready yet". Anything else is a reply to another request (a
+// late one, sent again after its time-out) and must not be taken for this one.
+bool RecordAnswers(const TLinkReply& r, const TCommsTask& task) {
+  if (r.Code == kReplyCodeError || r.Code == task.ParamAddress()) return true;
+  return r.Code == kReplyCodeNotReady && task.ProcessMode() == TProcessMode::pmGetPanelInfo;
+}
+
+// One record per task of the request, in order: fewer, or one for another task, and the frame
+// cannot be trusted. Records beyond the tasks are passed over.
+bool RepliesMatchRequest(const std::vector<TLinkReply>& records, const TCommsJob& job) {
+  const std::int32_t tasks = TasksInFrame(job);
+  if (static_cast<std::int32_t>(records.size()) < tasks) return false;
+  for (std::int32_t k = 0; k < tasks; ++k) {
+    if (!RecordAnswers(records[static_cast<std::size_t>(k)], job.Items(job.FirstTask() + k))) return false;
+  }
+  return true;
+}
+
+bool EveryTaskAnswered(const TCommsJob& job) {
+  for (std::int32_t i = 0; i < job.Count(); ++i) {
+    if (!job.Items(i).TaskAcked()) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+// The installer is told why a job was given up; a refusal has had its own box already.
+void TfrmMain::TellGiveUp(std::uint16_t jobId) {
+  std::string text;
+  if (jobId == kIdentityJob) {
+    if (LinkGiveUp == TLinkGiveUp::lgNoAnswer) {
+      text = Format(
+          "No product answered on COM%d. Check that the USB lead is connected and that the product is "
+          "powered, then click \"Connect\" again.",
+          PortIdx);
+    } else if (LinkGiveUp == TLinkGiveUp::lgBadReply) {
+      text = Format(
+          "The product on COM%d did not answer correctly. Check the USB lead, then click \"Connect\" "
+          "again.",
+          PortIdx);
+    }
+  } else if (jobId == kBootloaderEntryJob) {
+    if (LinkGiveUp == TLinkGiveUp::lgNoAnswer || LinkGiveUp == TLinkGiveUp::lgBadReply) {
+      text =
+          "The product did not answer the request to start its boot loader. Nothing has been written. "
+          "Check the USB lead, then click \"Start\" again.";
+    }
+  }
+  if (text.empty()) return;
+  LogDebug(text);
+  MessageDlg(TMsgKind::mkError, text);
+}
 
 // Sending -----------------------------------------------------------------------------------------
 
 void TfrmMain::SendNextTasks() {
   if (!CommsJob) return;
+  if (CommsJob->JobDone() && !CommsJob->AbortJob() && !EveryTaskAnswered(*CommsJob)) {
+    // A task passed over (an error the link does not know, say) has told nothing: a job that
+    // reads an NVM lock must not end as if the lock were off.
+    LogDebug("Product link: a task was not answered, job aborted");
+    LinkGiveUp = TLinkGiveUp::lgBadReply;
+    CommsJob->SetAbortJob(true);
+  }
   if (CommsJob->AbortJob()) {
+    const std::uint16_t id = CommsJob->JobID();
     FlashInProgress = false;
-    UpdateWizard();
     CommsJob.reset();
+    UpdateWizard();
+    TellGiveUp(id);
     return;
   }
   if (CommsJob->JobDone()) {
@@ -130,15 +201,23 @@ void TfrmMain::SendNextTasks() {
     return;
   }
   BootloaderMode = false;
-  SendPanelFrame(Tx_Buffer);
+  if (!SendPanelFrame(Tx_Buffer)) LineLost();
 }
 
-void TfrmMain::SendPanelFrame(const ByteString& frame) {
+bool TfrmMain::SendPanelFrame(const ByteString& frame) {
   Rx_Buffer.clear();
+  if (frame.empty()) return true;
   IComPort* port = platform_.ComPort;
-  if (frame.empty() || port == nullptr || !port->Open()) return;
-  port->SetTimerTrigger(TxTimer, kReplyTimeoutTicks, true);
-  port->PutString(frame);
+  if (port == nullptr || !port->Open()) return false;
+  try {
+    port->SetTimerTrigger(TxTimer, kReplyTimeoutTicks, true);
+    port->PutString(frame);
+  } catch (const ESerialException& e) {
+    // A port whose threads have stopped takes nothing more.
+    LogDebug(e.what());
+    return false;
+  }
+  return true;
 }
 
 // The port's events --------------------------------------------------------------------------------
@@ -182,8 +261,9 @@ void TfrmMain::ComPortTriggerTimer(std::uint16_t triggerHandle) {
   }
   --RetryCount;
   if (RetryCount > 0) {
-    SendPanelFrame(Tx_Buffer);
+    if (!SendPanelFrame(Tx_Buffer)) LineLost();
   } else if (CommsJob) {
+    LinkGiveUp = TLinkGiveUp::lgNoAnswer;
     CommsJob->SetAbortJob(true);
     SendNextTasks();
   }
@@ -199,7 +279,7 @@ void TfrmMain::ProcessUDLData(std::unique_ptr<ByteString> frame) {
   // A record running past the end of the payload makes the frame as untrustworthy as a bad CRC.
   std::optional<std::vector<TLinkReply>> records;
   if (FrameCheckCrc(*frame)) records = DecodeLinkReplies(*frame);
-  if (!records) {
+  if (!records || (CommsJob && !RepliesMatchRequest(*records, *CommsJob))) {
     RejectReply(*this);
     return;
   }
@@ -211,7 +291,11 @@ void TfrmMain::ProcessUDLData(std::unique_ptr<ByteString> frame) {
     if (!CommsJob || index < 0 || index >= CommsJob->Count()) continue;
 
     if (r.Code == kReplyCodeError) {
-      const std::uint16_t error = r.Data.size() >= 2 ? GetLinkWord(r.Data, 0) : 0;
+      std::uint16_t error = r.Data.size() >= 2 ? GetLinkWord(r.Data, 0) : 0;
+      // The second code is the last one there is: refusing it too is a refusal.
+      if (error == kLinkErrTryOtherCode && CommsJob->Items(index).TaskType() == TTaskType::ttGetBDAccess) {
+        error = kLinkErrAccessDenied;
+      }
       if (error == kLinkErrTryOtherCode) {
         CommsJob->SetAbortJob(false);
         ContinueJob(TTaskType::ttGetBDAccess, kParamAccess);
@@ -227,10 +311,11 @@ void TfrmMain::ProcessUDLData(std::unique_ptr<ByteString> frame) {
       } else if (error == kLinkErrNotSupported) {
         text = "Command not supported";
       }
-      if (text == nullptr) continue;  // an error the link does not know is passed over
+      if (text == nullptr) continue;  // an error the link does not know is passed over (unanswered)
       LogDebug(text);
-      MessageDlg(kind, text);
+      LinkGiveUp = TLinkGiveUp::lgRefused;
       CommsJob->SetAbortJob(true);
+      MessageDlg(kind, text);
       break;
     }
 
@@ -238,7 +323,7 @@ void TfrmMain::ProcessUDLData(std::unique_ptr<ByteString> frame) {
     bool accepted = true;
     switch (task.ProcessMode()) {
       case TProcessMode::pmNil:
-      case TProcessMode::pmBootloader: break;
+      case TProcessMode::pmBootloader: task.SetTaskAcked(true); break;
       case TProcessMode::pmGetAccess:
         accepted = r.IDLength == task.IDLength() && r.Data.empty();
         if (accepted) {
@@ -294,6 +379,8 @@ void TfrmMain::ProcessUDLData(std::unique_ptr<ByteString> frame) {
         break;
     }
     if (!accepted) {
+      LogDebug("Product link: a reply did not acknowledge its request, job aborted");
+      LinkGiveUp = TLinkGiveUp::lgBadReply;
       CommsJob->SetAbortJob(true);
       break;
     }
@@ -345,6 +432,9 @@ void TfrmMain::JobFinished(std::uint16_t jobId) {
                  "The Control Panel cannot be flashed whilst the NVM is locked. Please remove the lock in "
                  "System options|Options|Lock NVM. Then try again.");
     }
+    // A file accepted for the product before is not thereby right for this one (the same code
+    // with another microcontroller maker, say).
+    if (ProductMemSize != 0 && FileReady) JudgeLoadedFile();
     ProductReady = ProductMemSize != 0;
     UpdateWizard();
   } else if (jobId == kBootloaderEntryJob) {

@@ -17,7 +17,6 @@ constexpr int kEraseBarTop = 65;
 constexpr int kWriteBarTop = 103;
 constexpr int kVerifyBarTop = 142;
 
-constexpr const char* kReportFile = "Verification Data.txt";
 
 // Puts StartAddr and EndAddr on the first page of the list; both 0 when the list is empty.
 void FirstRange(std::uint32_t& startAddr, std::uint32_t& endAddr) {
@@ -58,6 +57,7 @@ void TfrmMain::StartWrite() {
 
 void TfrmMain::StartVerify() {
   if (NoVerify) {
+    VerifyResult = TVerifyResult::vrSkipped;
     imgVerify.SetVisible(true);
     progBar.SetVisible(false);
     lbVerifyData.SetCaption("Verification not performed!");
@@ -102,7 +102,8 @@ bool TfrmMain::VerifyImages() {
 }
 
 void TfrmMain::WriteVerifyReport() {
-  const std::string path = LogsFolder + kReportFile;
+  VerifyReportWritten = false;
+  const std::string path = LogsFolder + kVerifyReportFile;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   const auto failed = [this, &path] {
     const std::string text = Format("Unable to write the verification report \"%s\".", path.c_str());
@@ -128,7 +129,11 @@ void TfrmMain::WriteVerifyReport() {
     }
   }
   out.close();
-  if (!out) failed();
+  if (!out) {
+    failed();
+    return;
+  }
+  VerifyReportWritten = true;
 }
 
 }  // namespace tarvex

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "app/Main.h"
+#include "link/ComsTasks.h"
 #include "serial/ComPortIntf.h"
 
 namespace tarvex {
@@ -48,19 +49,53 @@ void TfrmMain::ClosePort() {
   if (port != nullptr) port->SetOpen(false);
   PortOpen = false;
   ComsState = TComsState::csPortClosed;
-}
-
-// The port delivers nothing more after a worker thread failed, timers included, so an update
-// under way would wait for ever and the window could not be closed. The update ends here, with
-// the port closed, before the user is told; anything else (a connect job) is left for the user's
-// next Connect.
-void TfrmMain::ComPortThreadError(const std::string& text) {
-  LogDebug(text);
-  if (FlashInProgress) {
-    ClosePort();
-    FlashInProgress = false;
+  // Nothing can be written through a closed port: Start is not offered until the next Connect.
+  if (ProductReady) {
+    ProductReady = false;
+    btnStart.SetEnabled(false);
     UpdateWizard();
   }
+}
+
+void TfrmMain::WithdrawProduct() {
+  ProductReady = false;
+  ProductMemSize = 0;
+  lbhdrProduct.SetCaption("");
+  lbHdrVersion.SetCaption("");
+  btnStart.SetEnabled(false);
+  UpdateWizard();
+}
+
+// The port delivers nothing more after a worker thread failed, timers included: whatever runs on
+// it (a connect job, an update) would wait for ever, and the window could not be closed. It all
+// ends here, with the port closed, before the user is told.
+void TfrmMain::ComPortThreadError(const std::string& text) {
+  LogDebug(text);
+  const bool updating = FlashInProgress;
+  CommsJob.reset();
+  ClosePort();
+  FlashInProgress = false;
+  CommandActive = false;
+  UpdateWizard();
+  std::string advice = "The connection to the product was lost. Check the USB lead, then click \"Connect\" again.";
+  if (updating) advice = "The update did not finish. " + advice;
+  MessageDlg(TMsgKind::mkError, text + "\n" + advice);
+}
+
+void TfrmMain::LineLost() {
+  LinkGiveUp = TLinkGiveUp::lgLineLost;
+  const bool updating = FlashInProgress;
+  CommsJob.reset();
+  ClosePort();
+  FlashInProgress = false;
+  CommandActive = false;
+  UpdateWizard();
+  std::string text = Format(
+      "The product cannot be reached on COM%d: the port is closed or its lead was pulled. Check the USB lead, "
+      "then click \"Connect\" again.",
+      PortIdx);
+  if (updating) text = "The update did not finish. " + text;
+  LogDebug(text);
   MessageDlg(TMsgKind::mkError, text);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/Main.h"
 #include "serial/ComPortIntf.h"
+#include "serial/MessagePump.h"
 
 namespace tarvex {
 
@@ -15,10 +16,28 @@ constexpr const char* kValShowUdl = "Show UDL Message";
 }  // namespace
 
 TfrmMain::TfrmMain(const TPlatform& platform, std::vector<std::string> args)
-    : platform_(platform), args_(std::move(args)) {
+    : platform_(platform), args_(std::move(args)), self_(std::make_shared<TfrmMain*>(this)) {
+  // What this window hands out reaches it through self_, so a callback that outlives the window
+  // (or runs after another window took the port over) does nothing.
+  const std::weak_ptr<TfrmMain*> self = self_;
   if (platform_.ComPort != nullptr) {
-    platform_.ComPort->OnTriggerAvail = [this](std::uint16_t count) { ComPortTriggerAvail(count); };
-    platform_.ComPort->OnTriggerTimer = [this](std::uint16_t handle) { ComPortTriggerTimer(handle); };
+    platform_.ComPort->OnTriggerAvail = [self](std::uint16_t count) {
+      if (auto f = self.lock()) (*f)->ComPortTriggerAvail(count);
+    };
+    platform_.ComPort->OnTriggerTimer = [self](std::uint16_t handle) {
+      if (auto f = self.lock()) (*f)->ComPortTriggerTimer(handle);
+    };
+  }
+  // Messages (1124, 1125, USB arrivals, the port's reports) get the same default error report as
+  // a click: nothing that escapes them may end the program.
+  if (platform_.Pump != nullptr) {
+    platform_.Pump->SetErrorReport([self](const std::exception& e) {
+      if (auto f = self.lock()) {
+        (*f)->ShowException(e);
+      } else {
+        LogDebug(e.what());
+      }
+    });
   }
   // Containers: the geometry of these controls is relative to the named panel or group box.
   const std::pair<TControl*, std::vector<TControl*>> containers[] = {
@@ -54,7 +73,11 @@ TfrmMain::TfrmMain(const TPlatform& platform, std::vector<std::string> args)
   progBar.SetVisible(false);
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+  // Nothing this window handed out may call it once it is gone.
+  self_.reset();
+  USBComp.reset();
+}
 
 std::string TfrmMain::GetSpecialFolder(int csidl) {
   return platform_.Folders != nullptr ? platform_.Folders->GetSpecialFolder(csidl) : std::string();
@@ -98,6 +121,17 @@ void TfrmMain::FormCreate() {
   const std::string product = maker + kProductFolder + sep;
   const std::string logs = product + "Logs" + sep;
   const std::string firmware = product + "Firmware" + sep;
+  // The common folder itself may be missing on a fresh account (no ~/.local/share yet): it is
+  // made first, each missing parent with it.
+  if (platform_.Folders != nullptr && !base.empty() && !platform_.Folders->DirectoryExists(base)) {
+    std::size_t at = base.find(kPathSep, 1);
+    for (;;) {
+      const std::string part = at == std::string::npos ? base : base.substr(0, at);
+      if (!platform_.Folders->DirectoryExists(part)) platform_.Folders->CreateDir(part);
+      if (at == std::string::npos) break;
+      at = base.find(kPathSep, at + 1);
+    }
+  }
   for (const auto& folder : {maker, product, logs, firmware}) {
     if (platform_.Folders != nullptr && !platform_.Folders->DirectoryExists(folder)) {
       platform_.Folders->CreateDir(folder);

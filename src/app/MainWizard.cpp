@@ -48,7 +48,16 @@ void TfrmMain::UpdateWizard() {
     case 2:
       imgPageIcon.SetPicture("Icon_Chip");
       lbTaskType.SetCaption("Firmware Update");
-      lbInstruction.SetCaption("Click \"Start\" to download the firmware file into the product.");
+      // Once the new firmware runs, the line states how the update went instead of inviting Start.
+      if (!FlashDone) {
+        lbInstruction.SetCaption("Click \"Start\" to download the firmware file into the product.");
+      } else if (VerifyResult == TVerifyResult::vrFailed) {
+        lbInstruction.SetCaption("Update FAILED: the product's flash differs from the file.");
+      } else if (VerifyResult == TVerifyResult::vrSkipped) {
+        lbInstruction.SetCaption("Update complete: the new firmware is running (not verified).");
+      } else {
+        lbInstruction.SetCaption("Update complete: the new firmware is verified and running.");
+      }
       // Only the flash sequence ever disables Start.
       if (ProductReady && FileReady) btnStart.SetEnabled(true);
       break;

@@ -27,8 +27,6 @@ namespace tarvex::cli {
 
 namespace {
 
-constexpr const char* kVerifyReportFile = "Verification Data.txt";
-
 void PrintFlashHelp(std::ostream& out) {
   out << "Usage: tarvex-flash flash --port COM<n> --file FW.hex [--no-verify] [--verbose]\n"
          "                          [--wait-reconnect]\n\n"
@@ -285,8 +283,10 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
     }
     if (identified == TWaitEnd::weTimedOut)
       return Fail(kExitPort, "the product on " + portName + " did not identify itself");
-    if (threadErrors_ == 0 && boxes_ > 0)
+    if (f.LinkGiveUp == TLinkGiveUp::lgRefused)
       return Fail(kExitProductRefused, "the product refused the connection");
+    if (f.LinkGiveUp == TLinkGiveUp::lgBadReply)
+      return Fail(kExitPort, "the product on " + portName + " did not answer correctly");
     return Fail(kExitPort, "no answer from a product on " + portName);
   }
   PrintProduct("Product on " + portName + ":");

@@ -78,7 +78,7 @@ void TQtMessagePump::Post(TMessageHandler message) {
 bool TQtMessagePump::Send(TMessageHandler message, std::chrono::milliseconds timeout) {
   if (OnOwnerThread()) {
     // The user-interface thread cannot wait for itself: the message runs here and now.
-    message();
+    RunMessage(message);
     return true;
   }
   auto state = std::make_shared<SendState>();
@@ -128,10 +128,10 @@ int TQtMessagePump::PumpOne() {
         s.cv.notify_all();
       }
     } finish{*sent.state};
-    sent.message();
+    RunMessage(sent.message);
     return 1;
   }
-  posted();
+  RunMessage(posted);
   return 1;
 }
 

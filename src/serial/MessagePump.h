@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <functional>
 
 namespace tarvex {
@@ -37,6 +38,18 @@ class IMessagePump {
 
   // Any thread: ask the user-interface thread's loop to end with this exit code.
   virtual void Quit(int exitCode) = 0;
+
+  // The default error report for an exception that escapes a message's handler, as a click's
+  // would reach it (the main window shows an error box). Set and used on the user-interface
+  // thread; without one the exception's text goes to the debug log.
+  void SetErrorReport(std::function<void(const std::exception&)> report) { errorReport_ = std::move(report); }
+
+ protected:
+  // Runs one message on the user-interface thread; nothing it throws leaves the pump.
+  void RunMessage(const TMessageHandler& message) const;
+
+ private:
+  std::function<void(const std::exception&)> errorReport_;
 };
 
 }  // namespace tarvex

@@ -51,7 +51,7 @@ void TPlainMessagePump::Post(TMessageHandler message) {
 bool TPlainMessagePump::Send(TMessageHandler message, std::chrono::milliseconds timeout) {
   if (OnOwnerThread()) {
     // The owner cannot wait for itself: handle it here, as a sent message to one's own window is.
-    message();
+    RunMessage(message);
     return true;
   }
   auto state = std::make_shared<SendState>();
@@ -103,10 +103,10 @@ int TPlainMessagePump::PumpOne() {
         s.cv.notify_all();
       }
     } finish{*sent.state};
-    sent.message();
+    RunMessage(sent.message);
     return 1;
   }
-  posted();
+  RunMessage(posted);
   return 1;
 }
 

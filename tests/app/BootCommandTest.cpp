@@ -96,12 +96,19 @@ TEST_F(BootCommand, FramesUseTheTimerOfTheCommandInProgress) {
   EXPECT_EQ(port.TakeWritten(), "");
 }
 
-TEST_F(BootCommand, ClosedPortTakesNoFrame) {
+TEST_F(BootCommand, ClosedPortEndsTheUpdateAtOnceAndSaysSo) {
   frm->ComsState = TComsState::csConnected;
+  frm->FlashInProgress = true;
   port.SetOpen(false);
   EXPECT_NO_THROW(frm->SendBootCommand(0x21));
   EXPECT_TRUE(port.written.empty());
-  EXPECT_TRUE(frm->CommandActive);
+  // No reply and no time-out could ever come: waiting would leave the window unclosable.
+  EXPECT_FALSE(frm->CommandActive);
+  EXPECT_FALSE(frm->FlashInProgress);
+  EXPECT_TRUE(frm->FormCloseQuery());
+  EXPECT_EQ(frm->LinkGiveUp, TLinkGiveUp::lgLineLost);
+  ASSERT_EQ(fp.boxes.shown.size(), 1u);
+  EXPECT_EQ(fp.boxes.shown[0].first, TMsgKind::mkError);
 }
 
 }  // namespace

@@ -155,19 +155,26 @@ TEST_F(Connect, ClosePortRemovesTheTrigger) {
   EXPECT_EQ(port.closes, 1);
 }
 
-TEST_F(Connect, ADeadPortEndsAnUpdateUnderWayAndOnlyTellsOtherwise) {
+TEST_F(Connect, ADeadPortEndsWhatRunsOnItAndWithdrawsTheProduct) {
   Select("COM3");
   frm->btnConnectClick();
-  // Outside an update: the box only; the port stays as it is for the next Connect.
+  // During the connect job: the job ends at once, the port is closed.
   frm->ComPortThreadError("Device read error");
-  EXPECT_EQ(fp.boxes.Texts(), std::vector<std::string>{"Device read error"});
-  EXPECT_TRUE(port.Open());
-  // During one: the port is closed and the update is over, so the window can close again.
+  ASSERT_EQ(fp.boxes.Texts().size(), 1u);
+  EXPECT_EQ(fp.boxes.Texts()[0].rfind("Device read error\n", 0), 0u);
+  EXPECT_FALSE(CommsJob);
+  EXPECT_FALSE(port.Open());
+  // During an update: it is over, Start is not offered, and the window can close again.
+  frm->btnConnectClick();
+  frm->ProductReady = true;
+  FileReady = true;
   frm->FlashInProgress = true;
   frm->UpdateWizard();
   EXPECT_FALSE(frm->btnCancel.Enabled());
   frm->ComPortThreadError("Device read error");
   EXPECT_FALSE(frm->FlashInProgress);
+  EXPECT_FALSE(frm->ProductReady);
+  EXPECT_FALSE(frm->btnStart.Enabled());
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(frm->TxTimer, 0);
   EXPECT_TRUE(frm->btnCancel.Enabled());

@@ -38,8 +38,19 @@ TEST_F(Startup, FirstStartCreatesTheFoldersParentsFirst) {
   EXPECT_EQ(fp.advisory.shows, 1);
 }
 
+TEST_F(Startup, ABareAccountGetsItsDataFolderMadeFirst) {
+  fp.folders.base = "/home/u/.local/share";
+  fp.folders.existing = {"/home", "/home/u"};
+  TfrmMain frm(fp.Get(), {});
+  frm.FormCreate();
+  ASSERT_GE(fp.folders.created.size(), 3u);
+  EXPECT_EQ(fp.folders.created[0], "/home/u/.local");
+  EXPECT_EQ(fp.folders.created[1], "/home/u/.local/share");
+  EXPECT_EQ(fp.folders.created.back(), "/home/u/.local/share/Tarvex Ltd/Flash Programmer/Firmware/");
+}
+
 TEST_F(Startup, ExistingFoldersAreKeptAndFailuresPassedOverSilently) {
-  fp.folders.existing = {"/data/Tarvex Ltd/", "/data/Tarvex Ltd/Flash Programmer/"};
+  fp.folders.existing = {"/data", "/data/Tarvex Ltd/", "/data/Tarvex Ltd/Flash Programmer/"};
   fp.folders.refuse = {"/data/Tarvex Ltd/Flash Programmer/Logs/"};
   TfrmMain frm(fp.Get(), {});
   frm.FormCreate();

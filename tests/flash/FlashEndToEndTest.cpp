@@ -67,6 +67,7 @@ class FlashEndToEnd : public ::testing::Test {
     p.Pump = &pump;
     frm = std::make_unique<TfrmMain>(p, ManualMode ? vector<string>{"/M"} : vector<string>{});
     LogsFolder = logs.string() + "/";
+    FileReady = false;  // a new window has loaded no file
     Reopen();
     Identify();
     ASSERT_TRUE(frm->ProductReady);
@@ -158,7 +159,7 @@ class FlashEndToEnd : public ::testing::Test {
     return l;
   }
   void ExpectRunning() {
-    EXPECT_EQ(log.lines.back(), "Target running");
+    EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), "Target running"), log.lines.end());
     EXPECT_TRUE(frm->FlashDone);
     EXPECT_TRUE(frm->ReconnectToProduct);
     EXPECT_EQ(frm->USBCount, 0);

@@ -11,6 +11,7 @@
 #include "firmware/FlashImage.h"
 #include "link/AccessCodes.h"
 #include "link/ComsTasks.h"
+#include "link/Crc.h"
 #include "link/Frame.h"
 #include "serial/Ticks.h"
 #include "support/FakeComPort.h"
@@ -190,11 +191,20 @@ TEST_F(ProductLink, ErrorThreeFallsBackToTheSecondCode) {
   port.TakeWritten();
   Answer(Error(3));
   EXPECT_EQ(port.TakeWritten(), AccessRequest(SecondAccessCode()));
-  Answer(Error(3));
-  EXPECT_EQ(port.TakeWritten(), AccessRequest(SecondAccessCode()));
   Answer(AccessOk());
   EXPECT_EQ(port.TakeWritten(), kIdentityRequest);
   EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ProductLink, ErrorThreeOnTheSecondCodeIsARefusal) {
+  StartJob(kIdentityJob);
+  Answer(Error(3));
+  port.TakeWritten();
+  Answer(Error(3));
+  // There is no third code to try: asking again would go on for ever.
+  EXPECT_EQ(port.TakeWritten(), "");
+  EXPECT_FALSE(CommsJob);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Access with product is denied"});
 }
 
 TEST_F(ProductLink, ErrorRecordsEndTheJobWithTheirBox) {
@@ -221,21 +231,67 @@ TEST_F(ProductLink, ErrorRecordsEndTheJobWithTheirBox) {
   }
 }
 
-TEST_F(ProductLink, UnknownErrorIsPassedOver) {
+// A job ends done only when every task was answered: an NVM lock read passed over must not
+// read as unlocked.
+TEST_F(ProductLink, UnansweredTasksLeaveTheJobUnfinished) {
   StartJob(kIdentityJob);
-  Answer(Error(7));
-  // Nothing replaced the access task, which has been sent: the job is simply done.
+  Answer(AccessOk());
+  Answer(Identity(120, 4, 62));
+  Answer(Framed(Rec(610, 16, ByteString(16, 'S')) + Rec(99, 1, Le(7))));
   EXPECT_FALSE(CommsJob);
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_FALSE(frm->ProductReady);
+  EXPECT_EQ(frm->LinkGiveUp, TLinkGiveUp::lgBadReply);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_NE(Boxes()[0].find("did not answer correctly"), std::string::npos);
 }
 
-TEST_F(ProductLink, AccessReplyWithDataAbortsWithoutMessage) {
+// One record per task, each for its own task: anything else is a bad reply and repeated.
+TEST_F(ProductLink, RepliesThatDoNotAnswerTheRequestAreRepeated) {
+  StartJob(kIdentityJob);
+  Answer(AccessOk());
+  port.TakeWritten();
+  Answer(Identity(120, 4, 62));
+  const ByteString reads = port.TakeWritten();
+  // The NVM lock's record missing: a locked panel must not read as unlocked.
+  Answer(Framed(Rec(610, 16, ByteString(16, 'S'))));
+  EXPECT_EQ(port.TakeWritten(), reads);
+  // A late reply to the identity request, repeated after its time-out.
+  Answer(Identity(120, 4, 62));
+  EXPECT_EQ(port.TakeWritten(), reads);
+  Answer(PanelReads(ByteString(16, 'S'), B({0x00, 0x40})));
+  EXPECT_FALSE(CommsJob);
+  EXPECT_TRUE(ProductInfo.NvmLocked);
+  EXPECT_FALSE(frm->ProductReady);
+
+  // An empty reply to the boot loader entry does not hand the line to the boot loader.
+  frm->ComsState = TComsState::csPortOpen;
+  StartJob(kBootloaderEntryJob);
+  port.TakeWritten();
+  Answer(AccessOk());
+  const ByteString entry = port.TakeWritten();
+  ByteString empty = Le(4);
+  empty += Le(FrameCrc(empty));
+  Answer(empty);
+  EXPECT_EQ(port.TakeWritten(), entry);
+  EXPECT_FALSE(BootloaderMode);
+
+  // A late access reply is not taken for the identity.
+  StartJob(kIdentityJob);
+  Answer(AccessOk());
+  port.TakeWritten();
+  Answer(AccessOk());
+  EXPECT_EQ(port.TakeWritten(), kIdentityRequest);
+  EXPECT_EQ(ProductInfo.ProductCode, 120);
+  EXPECT_EQ(ProductInfo.Major, 4);
+}
+
+TEST_F(ProductLink, AccessReplyWithDataAbortsAndIsTold) {
   StartJob(kIdentityJob);
   port.TakeWritten();
   Answer(Framed(Rec(1, 1, "x")));
   EXPECT_FALSE(CommsJob);
   EXPECT_EQ(port.TakeWritten(), "");
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(frm->lbProductType.Caption(), "");
 }
 
@@ -306,7 +362,9 @@ TEST_F(ProductLink, SilentProductAbortsAfterThreeTransmissions) {
   EXPECT_FALSE(CommsJob);
   EXPECT_FALSE(frm->FlashInProgress);
   EXPECT_FALSE(port.TimerActive(frm->TxTimer));
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(frm->LinkGiveUp, TLinkGiveUp::lgNoAnswer);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].rfind("No product answered on COM", 0), 0u);
 }
 
 TEST_F(ProductLink, ThreeBadCrcsEndTheJob) {
@@ -326,8 +384,9 @@ TEST_F(ProductLink, ThreeBadCrcsEndTheJob) {
   EXPECT_EQ(port.TakeWritten(), "");
   EXPECT_FALSE(CommsJob);
   EXPECT_EQ(frm->ComsState, TComsState::csReady);
-  EXPECT_EQ(log.lines, std::vector<std::string>{"Product link: 3 bad replies, job aborted"});
-  EXPECT_TRUE(Boxes().empty());
+  ASSERT_FALSE(log.lines.empty());
+  EXPECT_EQ(log.lines[0], "Product link: 3 bad replies, job aborted");
+  EXPECT_EQ(Boxes().size(), 1u);
 }
 
 TEST_F(ProductLink, GoodReplyRestoresTheTransmissions) {
@@ -348,8 +407,16 @@ TEST_F(ProductLink, SameProductCodeKeepsTheLoadedFile) {
   Identify(120, 4, 62);
   ASSERT_TRUE(frm->ProductReady);
   FileReady = true;
+  frm->FileInfo.ProductCode = 120;
+  frm->FileInfo.Major = 5;
   Identify(120, 4, 70);
   EXPECT_TRUE(FileReady);
+  // The same code with another microcontroller maker: the file is judged again and refused.
+  frm->FileInfo.Micro = 'S';
+  Identify(120, 4, 70);
+  EXPECT_FALSE(FileReady);
+  FileReady = true;
+  frm->FileInfo.Micro = 'G';
   Identify(30, 4, 70);
   EXPECT_FALSE(FileReady);
   EXPECT_EQ(frm->lbProductType.Caption(), "PX-33");
@@ -565,18 +632,18 @@ TEST_F(ProductLink, OtherRequestKindsAndTheirAcknowledgements) {
   // A nil task sends its three address words only; the others a data length of 0.
   EXPECT_EQ(port.TakeWritten(), Framed(B({5, 0, 1, 0, 1, 0}) + B({6, 0, 1, 0, 1, 0, 0, 0}) +
                                        B({7, 0, 1, 0, 2, 0, 0, 0}) + B({8, 0, 1, 0, 4, 0, 0, 0})));
-  Answer(Framed(Rec(0, 0, "") + Rec(6, 1, "") + Rec(7, 2, "") + Rec(8, 4, "abcd")));
+  Answer(Framed(Rec(5, 0, "") + Rec(6, 1, "") + Rec(7, 2, "") + Rec(8, 4, "abcd")));
   ASSERT_TRUE(CommsJob);
-  EXPECT_FALSE(CommsJob->Items(0).TaskAcked());
+  EXPECT_TRUE(CommsJob->Items(0).TaskAcked());
   EXPECT_TRUE(CommsJob->Items(1).TaskAcked());
   EXPECT_TRUE(CommsJob->Items(2).TaskAcked());
   EXPECT_TRUE(CommsJob->Items(3).TaskAcked());
   EXPECT_EQ(CommsJob->FirstTask(), 4);
   EXPECT_EQ(port.TakeWritten(), Framed(B({9, 0, 1, 0, 0xD6, 1, 0, 0})));
 
-  // A write acknowledged with data, or a working-memory read with none, ends the job silently.
-  for (const ByteString& reply : {Framed(Rec(0, 0, "") + Rec(6, 1, "") + Rec(7, 2, "x")),
-                                  Framed(Rec(0, 0, "") + Rec(6, 1, "") + Rec(7, 2, "") + Rec(8, 4, ""))}) {
+  // A write acknowledged with data, or a working-memory read with none, ends the job.
+  for (const ByteString& reply : {Framed(Rec(5, 0, "") + Rec(6, 1, "") + Rec(7, 2, "x") + Rec(8, 4, "abcd")),
+                                  Framed(Rec(5, 0, "") + Rec(6, 1, "") + Rec(7, 2, "") + Rec(8, 4, ""))}) {
     build();
     frm->SendNextTasks();
     port.TakeWritten();
@@ -584,7 +651,6 @@ TEST_F(ProductLink, OtherRequestKindsAndTheirAcknowledgements) {
     EXPECT_FALSE(CommsJob);
     EXPECT_EQ(port.TakeWritten(), "");
   }
-  EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ProductLink, TaskTooLargeForAnyFrameAbortsTheJob) {
@@ -598,12 +664,17 @@ TEST_F(ProductLink, TaskTooLargeForAnyFrameAbortsTheJob) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(ProductLink, ClosedPortSendsNothingAndArmsNoTimer) {
+TEST_F(ProductLink, AFrameThatCannotGoOutEndsTheJobAndIsTold) {
   port.SetOpen(false);
-  StartJob(kIdentityJob);
+  frm->FlashInProgress = true;
+  StartJob(kBootloaderEntryJob);
   EXPECT_TRUE(port.written.empty());
-  ASSERT_TRUE(CommsJob);  // the job waits for a new Connect
-  frm->SendPanelFrame(ByteString());
+  // No timer can run on a closed port: a job left waiting would wait for ever.
+  EXPECT_FALSE(CommsJob);
+  EXPECT_FALSE(frm->FlashInProgress);
+  EXPECT_EQ(frm->LinkGiveUp, TLinkGiveUp::lgLineLost);
+  EXPECT_EQ(Boxes().size(), 1u);
+  EXPECT_TRUE(frm->SendPanelFrame(ByteString()));
   EXPECT_TRUE(port.written.empty());
 }
 

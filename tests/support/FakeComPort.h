@@ -132,7 +132,7 @@ class FakePump : public IMessagePump {
 
   void Post(TMessageHandler message) override { queue.push_back(std::move(message)); }
   bool Send(TMessageHandler message, std::chrono::milliseconds /*timeout*/) override {
-    message();
+    RunMessage(message);
     return true;
   }
   int PumpOne() override {
@@ -140,7 +140,7 @@ class FakePump : public IMessagePump {
     if (queue.empty()) return 0;
     auto m = std::move(queue.front());
     queue.pop_front();
-    m();
+    RunMessage(m);
     return 1;
   }
   void WaitForMessage(std::chrono::steady_clock::time_point /*deadline*/) override {}
@@ -154,7 +154,7 @@ class FakePump : public IMessagePump {
     while (!queue.empty()) {
       auto m = std::move(queue.front());
       queue.pop_front();
-      m();
+      RunMessage(m);
       ++n;
     }
     return n;

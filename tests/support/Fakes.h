@@ -41,7 +41,7 @@ class FakeFolders : public IFolders {
  public:
   std::string base = "/data";
   std::string program = "/opt/tarvex/";
-  std::set<std::string> existing;
+  std::set<std::string> existing{"/data"};
   std::set<std::string> refuse;  // folders whose creation fails
   std::vector<std::string> created;
 
