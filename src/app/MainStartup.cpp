@@ -27,6 +27,20 @@ TfrmMain::TfrmMain(const TPlatform& platform, std::vector<std::string> args)
     platform_.ComPort->OnTriggerTimer = [self](std::uint16_t handle) {
       if (auto f = self.lock()) (*f)->ComPortTriggerTimer(handle);
     };
+    platform_.ComPort->OnThreadError = [self](const std::string& text) {
+      if (auto f = self.lock()) {
+        (*f)->ComPortThreadError(text);
+      } else {
+        LogDebug(text);
+      }
+    };
+    platform_.ComPort->OnHandlerException = [self](const std::exception& e) {
+      if (auto f = self.lock()) {
+        (*f)->ShowException(e);
+      } else {
+        LogDebug(e.what());
+      }
+    };
   }
   // Messages (1124, 1125, USB arrivals, the port's reports) get the same default error report as
   // a click: nothing that escapes them may end the program.

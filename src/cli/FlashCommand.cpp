@@ -149,7 +149,6 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   bool verbose_;
   TFlashReport report_;
   int boxes_ = 0;
-  int threadErrors_ = 0;
   std::atomic<bool> activity_{false};
 
   // Destroyed in reverse: the window first, the pump last.
@@ -181,13 +180,6 @@ bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
     LinuxPorts* lp = linuxPorts_.get();
     context.DevicePath = [lp](int n) { return lp->DevicePathFor(n); };
   }
-  context.ThreadError = [this](const std::string& text) {
-    ++threadErrors_;
-    if (frm_) frm_->ComPortThreadError(text);
-  };
-  context.HandlerException = [this](const std::exception& e) {
-    if (frm_) frm_->ShowException(e);
-  };
   port_ = services_.MakeComPort(context);
   if (!port_) return false;
 

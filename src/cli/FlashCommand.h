@@ -20,12 +20,9 @@ namespace tarvex::cli {
 
 // What the command hands the serial port component it asks for.
 struct TPortContext {
-  // The device behind COM<n>, or nothing when there is no such port now.
+  // The device behind COM<n>, or nothing when there is no such port now. (The window hooks the
+  // port's own reports, its worker threads' failures and its handlers' exceptions.)
   std::function<std::optional<std::string>(int)> DevicePath;
-  // A device thread's failure ("Device read error", ...), shown as a message box.
-  std::function<void(const std::string&)> ThreadError;
-  // An exception that escaped one of the port's event handlers: the default error report.
-  std::function<void(const std::exception&)> HandlerException;
 };
 
 // What the command takes from the program that runs it. Production fills MakeComPort with the

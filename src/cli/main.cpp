@@ -14,8 +14,6 @@ int main(int argc, char** argv) {
   services.MakeComPort = [](const tarvex::cli::TPortContext& context) {
     auto port = std::make_unique<tarvex::TSerComPort>();
     port->DevicePath = context.DevicePath;
-    port->OnThreadError = context.ThreadError;
-    port->OnHandlerException = context.HandlerException;
     // The product's line; the port is opened by Connect, never by the component on its own.
     port->Baud = 115200;
     port->AutoOpen = false;

@@ -153,8 +153,6 @@ int RunDesktopProgram(int argc, char** argv) {
   {
     TfrmMain form(platform, args);
     TMainWindow window(form);
-    comPort.OnHandlerException = [&form](const std::exception& e) { form.ShowException(e); };
-    comPort.OnThreadError = [&form](const std::string& text) { form.ComPortThreadError(text); };
     boxes.SetOwner(&window);
     fileDialog.SetOwner(&window);
     advisory.SetOwner(&window);
@@ -174,8 +172,6 @@ int RunDesktopProgram(int argc, char** argv) {
     }
     rc = QApplication::exec();
     if (!snapshotDir.isEmpty()) window.close();
-    comPort.OnHandlerException = nullptr;
-    comPort.OnThreadError = nullptr;
   }
   comPort.SetOpen(false);
   SetUiMessagePump(nullptr);

@@ -92,10 +92,8 @@ class TSerComPort : public IComPort {
   // ---- Platform hooks ----
   // The device behind COM<n>, or nothing when there is no such port.
   std::function<std::optional<std::string>(int)> DevicePath;
-  // A worker thread's failure ("Device read error", ...), shown on the user-interface thread.
-  std::function<void(const std::string&)> OnThreadError;
-  // An exception escaping an event handler (the application's default report); logged when unset.
-  std::function<void(const std::exception&)> OnHandlerException;
+  // OnThreadError and OnHandlerException (IComPort) arrive on the user-interface thread; each is
+  // logged when unset.
   // Makes the dispatcher; tests may hand in another device side.
   std::function<std::unique_ptr<TSerBaseDispatcher>(void* owner)> MakeDispatcher;
 

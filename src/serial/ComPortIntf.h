@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -34,6 +35,11 @@ class IComPort {
   // Events, always delivered on the user-interface thread.
   std::function<void(std::uint16_t count)> OnTriggerAvail;
   std::function<void(std::uint16_t triggerHandle)> OnTriggerTimer;
+  // A worker thread's failure ("Device read error", ...): the port delivers nothing more until it
+  // is closed and opened again.
+  std::function<void(const std::string&)> OnThreadError;
+  // An exception escaping one of the event handlers (the application's default report).
+  std::function<void(const std::exception&)> OnHandlerException;
 };
 
 }  // namespace tarvex

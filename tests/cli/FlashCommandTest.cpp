@@ -80,14 +80,16 @@ class FlashCommand : public ::testing::Test {
     sim = std::make_unique<TPanelSim>(cfg);
     cli::TFlashServices services;
     services.Ports = &ports;
-    services.MakeComPort = [this](const cli::TPortContext& context) {
+    services.MakeComPort = [this](const cli::TPortContext& /*context*/) {
       auto p = std::make_unique<test::SimComPort>(*sim, clock, &usb);
       p->missing = portMissing;
       p->deadTimers = deadTimers;
       if (deviceError) {
         // The device thread fails as the port opens; the component tells it on the UI thread.
-        p->onOpen = [report = context.ThreadError] {
-          UiMessagePump()->Post([report] { report("Device read error"); });
+        p->onOpen = [raw = p.get()] {
+          UiMessagePump()->Post([raw] {
+            if (raw->OnThreadError) raw->OnThreadError("Device read error");
+          });
         };
       }
       port = p.get();

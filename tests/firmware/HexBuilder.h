@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,8 @@ inline std::string Lines(const std::vector<std::string>& lines, const std::strin
 inline std::vector<std::uint8_t> IdentityBlock(std::uint8_t code, std::uint8_t variant, std::uint8_t major,
                                                std::uint8_t minor, std::vector<std::uint8_t> tail = {}) {
   std::vector<std::uint8_t> b{0x55, 0xAA, 0xFF, code, variant, major, minor};
-  b.insert(b.end(), tail.begin(), tail.end());
+  b.reserve(b.size() + tail.size());
+  for (const auto t : tail) b.push_back(t);  // not insert: GCC 12 warns falsely of its memcpy
   return b;
 }
 
@@ -72,13 +74,16 @@ inline std::string FullImageHex(std::uint32_t pages, std::uint8_t code, std::uin
   return s;
 }
 
-// A file in a fresh temporary folder, removed with the object.
+// A file in a fresh temporary folder, removed with the object. Without a folder of its own it
+// throws: falling back to a shared folder would have the destructor remove that folder's files.
 class TempDir {
  public:
   TempDir() {
-    char tmpl[] = "/tmp/tarvex-fw-XXXXXX";
-    const char* p = mkdtemp(tmpl);
-    path_ = p != nullptr ? p : "/tmp";
+    std::error_code ec;
+    std::string tmpl = (std::filesystem::temp_directory_path(ec) / "tarvex-fw-XXXXXX").string();
+    if (ec) throw std::runtime_error("no temporary folder: " + ec.message());
+    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder in " + tmpl);
+    path_ = tmpl;
   }
   ~TempDir() {
     std::error_code ec;

@@ -280,3 +280,23 @@ TEST_F(HexLoad, UnreadableFileFails) {
 
 }  // namespace
 }  // namespace tarvex
+
+namespace tarvex {
+namespace {
+
+// Without a folder of its own the helper fails the test; it must never fall back to a shared one
+// that its destructor would then empty.
+TEST(TempDirHelper, RefusesToFallBackToASharedFolder) {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TMPDIR", "/nonexistent/tarvex-no-such-folder", 1);
+  EXPECT_THROW(test::TempDir(), std::runtime_error);
+  if (old != nullptr) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+}
+
+}  // namespace
+}  // namespace tarvex

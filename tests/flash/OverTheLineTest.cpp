@@ -20,6 +20,7 @@
 #include "app/Main.h"
 #include "devices/LinuxPorts.h"
 #include "devices/LinuxUsbBackend.h"
+#include "firmware/Acceptance.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexBuilder.h"
 #include "flash/FlashCheck.h"
@@ -69,7 +70,6 @@ class OverTheLine : public ::testing::Test {
     port.AutoOpen = false;
     port.PromptForPort = false;
     port.DevicePath = [this](int n) { return ports->DevicePathFor(n); };
-    port.OnThreadError = [this](const string& text) { fp.boxes.Show(TMsgKind::mkError, text); };
   }
   void TearDown() override {
     if (frm) frm->FormClose();
@@ -116,7 +116,6 @@ class OverTheLine : public ::testing::Test {
       p.UsbBackend = [dir] { return std::make_unique<LinuxUsbBackend>(dir); };
     }
     frm = std::make_unique<TfrmMain>(p, switches);
-    port.OnHandlerException = [this](const std::exception& e) { frm->ShowException(e); };
     frm->FormCreate();
     LogsFolder = (root / "logs").string() + "/";
   }
@@ -360,6 +359,64 @@ TEST_F(OverTheLine, ReconnectingKeepsTheFileOnlyForTheSameProductCode) {
   EXPECT_FALSE(FileReady);
 }
 
+// The product on the line now is the one that counts: nothing of an earlier one's readiness, or
+// of its file's acceptance, carries over to it.
+TEST_F(OverTheLine, AnotherProductTakesNothingFromTheOneBefore) {
+  StartPanel(Panel());
+  MakeWindow();
+  Connect();
+  OpenFile();
+  ASSERT_TRUE(frm->ProductReady);
+  const auto another = [this](const TProductConfig& cfg) {
+    port.SetOpen(false);
+    StopPanel();
+    fp.boxes.shown.clear();
+    StartPanel(cfg);
+    Connect();
+  };
+  // Its identity comes, its NVM lock read fails: it must not be written with the first one's file.
+  TProductConfig refusing = Panel();
+  refusing.ProductCode = 30;
+  refusing.Faults.RefuseRequest = 3140;
+  another(refusing);
+  EXPECT_EQ(fp.boxes.Texts(), vector<string>{"Command not supported"});
+  EXPECT_FALSE(frm->ProductReady);
+  EXPECT_EQ(frm->lbhdrProduct.Caption(), "");
+  frm->SetActivePageIndex(2);
+  frm->UpdateWizard();
+  EXPECT_FALSE(frm->btnStart.Enabled());
+  const int accessRequests = ReceivedStartingWith("10 00 01 00");
+  frm->btnStartClick();
+  EXPECT_FALSE(frm->FlashInProgress);
+  EXPECT_EQ(ReceivedStartingWith("10 00 01 00"), accessRequests);
+  // The same product code on another maker's microcontroller: the file is judged again.
+  frm->SetActivePageIndex(0);
+  TProductConfig gd = Panel();
+  gd.Micro = 'G';
+  another(gd);
+  EXPECT_TRUE(frm->ProductReady);
+  EXPECT_FALSE(FileReady);
+  EXPECT_EQ(fp.boxes.Texts(), vector<string>{kMsgWrongMicro});
+}
+
+// A pulled lead mid-update: the update ends, Start is not offered on the dead port, and the
+// window may be closed.
+TEST_F(OverTheLine, APulledLeadEndsTheUpdateAndLeavesNothingToHangOn) {
+  TProductConfig cfg = Panel();
+  cfg.Faults.UnplugAfter = 12;
+  opts.ReplugMs = 60000;
+  StartUpdate(cfg);
+  ASSERT_TRUE(PumpUntil([this] { return !frm->FlashInProgress; }, 8000ms)) << Dump();
+  EXPECT_FALSE(frm->FlashDone);
+  ASSERT_FALSE(fp.boxes.shown.empty());
+  EXPECT_EQ(fp.boxes.shown.back().first, TMsgKind::mkError);
+  EXPECT_FALSE(frm->btnStart.Enabled());
+  frm->btnStartClick();
+  EXPECT_FALSE(frm->FlashInProgress);
+  EXPECT_TRUE(frm->FormCloseQuery());
+  EXPECT_TRUE(frm->btnCancel.Enabled());
+}
+
 // Slow: the product link's three transmissions of 36 ticks each.
 TEST_F(OverTheLine, AProductThatNeverAnswersIsGivenUpAfterThreeTransmissions) {
   TProductConfig cfg = Panel();
@@ -432,6 +489,12 @@ TEST_F(OverTheLine, AFlippedByteFailsTheVerifyButTheTargetStillRuns) {
   const string report{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   EXPECT_EQ(report.substr(0, 14), "Addr: 8000900 ");
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1);
+  // Told as a failure: a box naming the report, and the page's line saying so.
+  EXPECT_EQ(frm->VerifyResult, TVerifyResult::vrFailed);
+  const auto texts = fp.boxes.Texts();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_NE(texts[0].find(LogsFolder + "Verification Data.txt"), string::npos);
+  EXPECT_NE(frm->lbInstruction.Caption().find("FAILED"), string::npos);
 }
 
 TEST_F(OverTheLine, WithoutVerifyNothingIsReadBack) {

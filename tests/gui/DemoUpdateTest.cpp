@@ -91,8 +91,6 @@ class DemoUpdate : public ::testing::Test {
     SetUiMessagePump(&pump);
     form = std::make_unique<TfrmMain>(p, std::vector<std::string>{});
     window = std::make_unique<TMainWindow>(*form);
-    port.OnHandlerException = [this](const std::exception& e) { form->ShowException(e); };
-    port.OnThreadError = [this](const std::string& text) { form->ComPortThreadError(text); };
     boxes.SetOwner(window.get());
     fileDialog.SetOwner(window.get());
     advisory.SetOwner(window.get());

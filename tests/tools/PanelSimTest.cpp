@@ -390,6 +390,18 @@ TEST_F(PanelSimTest, LongSilenceMidCommandLetsAFreshSyncThrough) {
 
 // Boot loader faults --------------------------------------------------------------------------
 
+TEST_F(PanelSimTest, ANackedSyncStillSynchronises) {
+  TProductConfig cfg;
+  cfg.Faults.NackCommand = kBootSync;
+  cfg.Faults.NackCount = 1;
+  Make(cfg);
+  Login();
+  Replies(Request(kParamBootloader, BootloaderEntryCode()));
+  EXPECT_EQ(Send(B({0x7F})), B({kBootNack}));
+  // The programmer takes that NACK for "already synchronised" and goes on with its commands.
+  EXPECT_EQ(Send(B({0x44, 0xBB})), B({kBootAck}));
+}
+
 TEST_F(PanelSimTest, NackAndSilenceForOneCommand) {
   TProductConfig cfg;
   cfg.Faults.NackCommand = kCmdWrite;

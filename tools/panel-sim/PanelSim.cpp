@@ -240,6 +240,9 @@ void TPanelSim::AnswerRequest(const TLinkRequest& req, ByteString& payload) {
   };
   TFaults& f = cfg_.Faults;
   const bool peripheral = IsPeripheralProduct(code_);
+  if (f.RefuseRequest != 0 && req.ParamAddress == f.RefuseRequest) {
+    return refuse(kLinkErrNotSupported, "injected");
+  }
   switch (req.ParamAddress) {
     case kParamAccess:
       if (f.AccessError != 0) return refuse(f.AccessError, "injected");
@@ -354,7 +357,14 @@ void TPanelSim::HandleBootFrame(const ByteString& frame, std::vector<TSimAction>
     case TBootStage::Command: {
       if (frame.size() == 1) {
         cmd_ = kBootSync;
-        if (InjectBootFault(out)) return;
+        // A boot loader that refuses a sync has heard it: it has synchronised already and takes
+        // commands from now on, as the programmer expects of a NACK to its sync.
+        const bool nack = !cfg_.Faults.Silent && cfg_.Faults.SilentCount == 0 && cfg_.Faults.NackCount > 0 &&
+                          cfg_.Faults.NackCommand == kBootSync;
+        if (InjectBootFault(out)) {
+          if (nack) synced_ = true;
+          return;
+        }
         if (cfg_.Faults.SyncGarbage > 0) {
           --cfg_.Faults.SyncGarbage;
           Note("garbage for the sync");

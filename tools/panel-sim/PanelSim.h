@@ -21,6 +21,7 @@ struct TFaults {
   std::uint32_t AnswerAfter = 0;             // ignore this many request frames first
   std::uint32_t BadCrcFrames = 0;            // corrupt the CRC of this many reply frames
   std::uint16_t AccessError = 0;             // answer every access request with this error (2 to 5)
+  std::uint16_t RefuseRequest = 0;           // answer this request (parameter address) with error 5
   std::uint32_t NotReadyCount = 0;           // answer this many identity requests "not ready" (6401)
   std::uint8_t NackCommand = 0;              // boot loader command whose next frames are refused ...
   std::uint32_t NackCount = 0;               // ... this many times

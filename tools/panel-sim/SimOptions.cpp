@@ -85,6 +85,8 @@ Faults:
   --bad-crc N           corrupt the CRC of the next N reply frames
   --access-error E      answer every access request with error E (2, 3, 4 or 5)
   --not-ready N         answer the first N identity requests "not ready" (code 6401)
+  --refuse-request P    answer every request of parameter address P (e.g. 3140, the NVM lock)
+                        with error 5 "not supported"
   --nack CMD:N          NACK the next N boot loader frames of command CMD (e.g. 0x31:2;
                         0x7F is the sync)
   --sync-garbage N      answer the first N syncs with garbage
@@ -221,6 +223,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TS
       if (!num(kMax, f.BadCrcFrames)) return bad();
     } else if (a == "--access-error") {
       if (!num(5, f.AccessError) || f.AccessError < 2) return bad();
+    } else if (a == "--refuse-request") {
+      if (!num(0xFFFF, f.RefuseRequest) || f.RefuseRequest == 0) return bad();
     } else if (a == "--not-ready") {
       if (!num(kMax, f.NotReadyCount)) return bad();
     } else if (a == "--nack") {

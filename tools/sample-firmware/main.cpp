@@ -7,10 +7,22 @@
 
 #include "tools/sample-firmware/SampleFirmware.h"
 
+namespace {
+constexpr const char* kUsage =
+    "Usage: tarvex-sample-firmware FILE\n"
+    "Writes the demonstration's firmware file FILE (Intel HEX) for the emulator's default product.\n";
+}
+
 int main(int argc, char** argv) {
   using namespace tarvex::samplefw;
-  if (argc != 2) {
-    std::fprintf(stderr, "Usage: tarvex-sample-firmware FILE\n");
+  const std::string arg = argc == 2 ? argv[1] : "";
+  if (arg == "--help" || arg == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // An option is never a file name: "--help" must not become a file of that name.
+  if (argc != 2 || arg.empty() || arg[0] == '-') {
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const std::string hex = MakeSampleHex(DefaultRecipe());
