@@ -307,11 +307,11 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
       return Fail(kExitUpdateFailed, "the update stopped making progress; giving up");
     return Fail(kExitUpdateFailed, "the update failed");
   }
-  if (f.imgVerify.Picture() == "Icon_Error") {
+  if (f.VerifyResult == TVerifyResult::vrFailed) {
     const std::string reportFile = LogsFolder + kVerifyReportFile;
-    const bool written = std::filesystem::exists(reportFile, ec);
-    return Fail(kExitVerifyFailed, "the flash differs from the file" +
-                                       (written ? "; the differences are in " + reportFile : std::string()));
+    return Fail(kExitVerifyFailed,
+                "the flash differs from the file" +
+                    (f.VerifyReportWritten ? "; the differences are in " + reportFile : std::string()));
   }
   report_.Line("Update complete: firmware " + f.lbFileVersion.Caption() + " started.");
   if (!waitReconnect) return kExitOk;

@@ -20,6 +20,9 @@
 #include "gui/QtServices.h"
 #include "gui/UDLMessage.h"
 #include "serial/Ticks.h"
+#include "serial/SerialErrors.h"
+#include "support/FakeComPort.h"
+#include "support/FastClock.h"
 #include "support/Fakes.h"
 
 namespace tarvex::test {
@@ -270,6 +273,42 @@ TEST_F(MainWindowTest, AnExceptionFromAHandlerReachesTheUserAsAModalErrorBox) {
   EXPECT_EQ(answerer.seen[0].title, "Error");
   EXPECT_EQ(answerer.seen[0].text, "The port has gone away");
   EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Critical);
+}
+
+// A reconnection after an update runs from a posted USB arrival; a port that cannot be opened
+// then must be told like a click's failure, never end the program.
+TEST_F(MainWindowTest, AReconnectionWhosePortCannotBeOpenedIsToldAndTheWindowGoesOn) {
+  FakeComPort port;
+  port.openHook = [](std::uint16_t) { throw EBadId(ecBadId); };
+  TPlatform p = fakes.Get();
+  p.MessageBoxes = &boxes;
+  p.Pump = &pump;
+  p.ComPort = &port;
+  SetUiMessagePump(&pump);
+  FastClock clock(1000);
+  SetTickClock(&clock);
+  form = std::make_unique<TfrmMain>(p, std::vector<std::string>{});
+  window = std::make_unique<TMainWindow>(*form);
+  boxes.SetOwner(window.get());
+  window->Create();
+  window->show();
+  ASSERT_TRUE(WaitUntil([&] { return window->isVisible(); }));
+  form->cbComPort.SetItemIndex(0);
+  form->ReconnectToProduct = true;
+  form->USBCount = 1;
+  ModalAnswerer answerer;
+  pump.Post([&] { form->USBComp->Notify(TUsbDeviceEvent{}); });
+  EXPECT_TRUE(WaitUntil([&] { return answerer.seen.size() >= 2; }));
+  SetTickClock(nullptr);
+  ASSERT_EQ(answerer.seen.size(), 2U);
+  EXPECT_EQ(answerer.seen[0].text, "Com port does not exist");
+  EXPECT_EQ(answerer.seen[1].text, "ie_BadId - Specified comport doesn't exist");
+  EXPECT_EQ(answerer.seen[1].icon, QMessageBox::Critical);
+  // The program goes on: the window answers the next click.
+  Click("btnConnect");
+  ASSERT_TRUE(WaitUntil([&] { return answerer.seen.size() >= 3; }));
+  EXPECT_EQ(answerer.seen[2].text, "Please select the USB communication port.");
+  EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(MainWindowTest, ConnectWithoutASerialPortComponentTellsThePortIsMissing) {

@@ -1,10 +1,13 @@
 // The plain message pump: posts from any thread, sends with a time-out, quitting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "serial/PlainMessagePump.h"
@@ -44,6 +47,23 @@ TEST(PlainMessagePump, PostedMessagesRunOnTheOwnerInOrderAndFreeWhatTheyCarry) {
   EXPECT_EQ(0, pump.PumpOne());
   EXPECT_EQ("frame!", got);
   EXPECT_EQ(std::this_thread::get_id(), ranOn);
+}
+
+// What a message throws reaches the error report (as a click's would), posted or sent, and the
+// pump goes on with the next message.
+TEST(PlainMessagePump, NothingAMessageThrowsLeavesThePump) {
+  TPlainMessagePump pump;
+  std::vector<std::string> reported;
+  pump.SetErrorReport([&](const std::exception& e) { reported.emplace_back(e.what()); });
+  bool after = false;
+  pump.Post([] { throw std::runtime_error("posted"); });
+  pump.Post([] { throw 42; });
+  pump.Post([&] { after = true; });
+  std::thread sender([&] { pump.Send([] { throw std::runtime_error("sent"); }, 5s); });
+  EXPECT_TRUE(PumpUntil(pump, [&] { return after && reported.size() == 3; }));
+  sender.join();
+  std::sort(reported.begin(), reported.end());
+  EXPECT_EQ(reported, (std::vector<std::string>{"An unexpected error occurred", "posted", "sent"}));
 }
 
 TEST(PlainMessagePump, UnhandledPostsAreFreedWithThePump) {
