@@ -180,6 +180,8 @@ class TfrmMain {
   void ResetStepDisplay();
   void btnNextClick();
   void btnBackClick();
+  // Asks for the keyboard focus on the active page's first control.
+  void FocusPage();
   void PgCtrlChange();
   [[nodiscard]] int ActivePageIndex() const { return activePage_; }
   void SetActivePageIndex(int index);

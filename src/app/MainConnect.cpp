@@ -28,6 +28,7 @@ std::optional<std::uint16_t> PortNumberOf(const std::string& name) {
 void TfrmMain::btnConnectClick() {
   if (cbComPort.ItemIndex() < 0) {
     MessageDlg(TMsgKind::mkError, "Please select the USB communication port.");
+    VM.RequestFocus(cbComPort);
     return;
   }
   ProductInfo.ProductCode = 0;

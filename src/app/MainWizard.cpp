@@ -84,11 +84,26 @@ void TfrmMain::SetActivePageIndex(int index) {
 void TfrmMain::btnNextClick() {
   SetActivePageIndex(activePage_ + 1);
   UpdateWizard();
+  FocusPage();
 }
 
 void TfrmMain::btnBackClick() {
   SetActivePageIndex(activePage_ - 1);
   UpdateWizard();
+  FocusPage();
+}
+
+// The clicked Next or Back may now be disabled, and the focus would pass on to Close, where a
+// Space quits the program: it goes to the page's own first control instead.
+void TfrmMain::FocusPage() {
+  TControl* wanted = nullptr;
+  switch (activePage_) {
+    case 0: wanted = &cbComPort; break;
+    case 1: wanted = &btnOpenHex; break;
+    case 2: wanted = btnStart.Enabled() ? &btnStart : &btnBack; break;
+    default: break;
+  }
+  if (wanted != nullptr) VM.RequestFocus(*wanted);
 }
 
 void TfrmMain::PgCtrlChange() {

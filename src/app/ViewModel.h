@@ -112,6 +112,14 @@ class TViewModel {
 
   // Observers are called on the user-interface thread after each change, in registration order.
   void AddObserver(Observer observer) { observers_.push_back(std::move(observer)); }
+  // Keyboard focus: the window logic asks for it; a renderer moves it to the control's widget.
+  void AddFocusObserver(Observer observer) { focusObservers_.push_back(std::move(observer)); }
+  void RequestFocus(const TControl& control) {
+    focused_ = &control;
+    for (const auto& o : focusObservers_) o(control);
+  }
+  // The control last asked to have the focus; nullptr before any request.
+  [[nodiscard]] const TControl* FocusRequested() const { return focused_; }
   [[nodiscard]] const std::vector<TControl*>& Controls() const { return controls_; }
   [[nodiscard]] TControl* Find(const std::string& name) const;
 
@@ -122,6 +130,8 @@ class TViewModel {
 
   std::vector<TControl*> controls_;
   std::vector<Observer> observers_;
+  std::vector<Observer> focusObservers_;
+  const TControl* focused_ = nullptr;
 };
 
 }  // namespace tarvex

@@ -109,6 +109,14 @@ TMainWindow::TMainWindow(TfrmMain& form) : form_(form), self_(std::make_shared<T
   form_.VM.AddObserver([weak](const TControl& c) {
     if (auto self = weak.lock(); self && *self) (*self)->Render(c);
   });
+  form_.VM.AddFocusObserver([weak](const TControl& c) {
+    auto self = weak.lock();
+    if (!self || *self == nullptr) return;
+    // Also right after a modal box, before the window is active again: the widget is then the
+    // window's focus child, which gets the focus back on activation.
+    QWidget* w = (*self)->ControlWidget(c.Name());
+    if (w != nullptr && w->isEnabled() && w->isVisibleTo(w->window())) w->setFocus(Qt::OtherFocusReason);
+  });
   RenderAll();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());

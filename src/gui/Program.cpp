@@ -81,6 +81,13 @@ std::unique_ptr<TDemoSession> StartDemo(std::string& error) {
 
 }  // namespace
 
+void ConfigureApplication() {
+  QApplication::setApplicationName("tarvex-flash-programmer");
+  // No display name: Qt would append it to every window and box caption, and the captions are
+  // the program's own ("Flash Programmer", "Important, Please Read ").
+  QApplication::setOrganizationName("Tarvex Ltd");
+}
+
 int RunDesktopProgram(int argc, char** argv) {
   std::unique_ptr<TDemoSession> demo;
   std::string demoError;
@@ -94,9 +101,7 @@ int RunDesktopProgram(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName("tarvex-flash-programmer");
-  QApplication::setApplicationDisplayName("Tarvex Flash Programmer");
-  QApplication::setOrganizationName("Tarvex Ltd");
+  ConfigureApplication();
   if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
   app.setStyleSheet(TarvexThemeStyleSheet());
 

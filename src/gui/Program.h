@@ -14,4 +14,7 @@ namespace tarvex {
 //                    opens the file dialog beside a sample firmware made for it.
 int RunDesktopProgram(int argc, char** argv);
 
+// The application's names, as the program sets them (the window captions stay its own).
+void ConfigureApplication();
+
 }  // namespace tarvex

@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "GuiSupport.h"
+#include "gui/Program.h"
 #include "gui/QtMessagePump.h"
 #include "gui/QtServices.h"
 #include "gui/UDLMessage.h"
@@ -214,6 +215,34 @@ TEST_F(MainWindowTest, AltNGoesToTheNextPage) {
   QTest::keyClick(window.get(), Qt::Key_N, Qt::AltModifier);
   QCoreApplication::processEvents();
   EXPECT_EQ(window->VisiblePageIndex(), 1);
+}
+
+// The focus never lands on Close by itself (a Space there quits), and the port prompt leaves it
+// on the port list.
+TEST_F(MainWindowTest, FocusGoesToThePageNeverToClose) {
+  Start();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  form->ProductReady = true;
+  FileReady = true;
+  form->UpdateWizard();
+  Click("btnNext");
+  Click("btnNext");  // the last page: Next is disabled under the focus
+  EXPECT_TRUE(WaitUntil([&] { return window->focusWidget() == window->ControlWidget("btnStart"); }));
+  Click("btnBack");
+  Click("btnBack");
+  ModalAnswerer answerer;
+  form->cbComPort.SetItemIndex(-1);
+  form->btnConnectClick();
+  // The window's focus child: it has the focus whenever the window is active again.
+  EXPECT_TRUE(WaitUntil([&] { return window->focusWidget() == window->ControlWidget("cbComPort"); }));
+  FileReady = false;
+}
+
+TEST_F(MainWindowTest, CaptionsAreTheProgramsOwn) {
+  ConfigureApplication();
+  // Qt appends a display name that was set to every caption.
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
 }
 
 TEST_F(MainWindowTest, TabOrderRunsTopToBottom) {
