@@ -23,6 +23,9 @@ enum ExitCode : int {
   kExitUpdateFailed = 6,
   kExitVerifyFailed = 7,
   kExitNoReconnect = 8,
+  // Stopped by the user: 128 + the signal's number, as a shell reports it.
+  kExitInterrupted = 130,  // Ctrl-C (SIGINT)
+  kExitTerminated = 143,   // SIGTERM
 };
 
 // A command's arguments: the positional ones in order, and the options given as "--name",

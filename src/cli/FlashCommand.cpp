@@ -51,7 +51,11 @@ void PrintFlashHelp(std::ostream& out) {
          "  6  update failed: the product stopped answering or refused a command\n"
          "  7  verify failed: the new firmware runs but its flash differs from the file\n"
          "     (the differences are in \"Verification Data.txt\" in the Logs folder)\n"
-         "  8  with --wait-reconnect: the product was not identified again in time\n";
+         "  8  with --wait-reconnect: the product was not identified again in time\n"
+         "  130  stopped by Ctrl-C: at once before the flash is erased; while it is being erased,\n"
+         "       written or verified only by a second Ctrl-C within 5 s (the product then waits\n"
+         "       in its boot loader without working firmware)\n"
+         "  143  stopped by SIGTERM, at once\n";
 }
 
 // Keeps nothing: a production line must not change the installer's remembered port or folder.
@@ -122,7 +126,7 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   }
 
  private:
-  enum class TWaitEnd { weDone, weStalled, weTimedOut };
+  enum class TWaitEnd { weDone, weStalled, weTimedOut, weStopped };
 
   bool Setup(bool noVerify, bool waitReconnect);
   // Runs a click or another handler as the message loop would: what escapes it is reported.
@@ -135,9 +139,16 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
     }
     report_.Update(*frm_);
   }
-  // Handles the window's messages until done() holds, limitTicks pass, or (stallTicks > 0) that
-  // long passes without a box, a log line or a change in the window.
-  TWaitEnd PumpUntil(const std::function<bool()>& done, std::int32_t limitTicks, std::int32_t stallTicks);
+  // Handles the window's messages until done() holds, limitTicks pass (0: no limit), or
+  // (stallTicks > 0) that long passes without progress() changing.
+  TWaitEnd PumpUntil(const std::function<bool()>& done, std::int32_t limitTicks, std::int32_t stallTicks,
+                     const std::function<std::vector<int>()>& progress = nullptr);
+  // A stop request from the user; true when the command is to stop now (stopCode_ set).
+  bool StopRequested(int request);
+  // The flash is being changed: stopping now leaves the product without working firmware.
+  [[nodiscard]] bool FlashBeingChanged() const;
+  // The last line of a stopped command: where the update stood.
+  int Stopped();
   void PrintProduct(const std::string& heading);
   void PrintFile();
   int Fail(int code, const std::string& text) {
@@ -150,6 +161,8 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   TFlashReport report_;
   int boxes_ = 0;
   std::atomic<bool> activity_{false};
+  int stopCode_ = 0;
+  std::optional<std::uint32_t> warnedAt_;  // tick of the first Ctrl-C during a flash change
 
   // Destroyed in reverse: the window first, the pump last.
   TPlainMessagePump pump_;
@@ -208,17 +221,31 @@ bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
 }
 
 TFlashSession::TWaitEnd TFlashSession::PumpUntil(const std::function<bool()>& done, std::int32_t limitTicks,
-                                                 std::int32_t stallTicks) {
+                                                 std::int32_t stallTicks,
+                                                 const std::function<std::vector<int>()>& progress) {
   const std::uint32_t start = CurrentTick();
   std::uint32_t lastActivity = start;
+  std::vector<int> seen = progress ? progress() : std::vector<int>{};
   for (;;) {
     if (done()) return TWaitEnd::weDone;
+    if (services_.TakeStopRequest) {
+      if (const int request = services_.TakeStopRequest(); request != 0 && StopRequested(request)) {
+        return TWaitEnd::weStopped;
+      }
+    }
     int handled = 0;
     Handle([&] { handled = pump_.PumpOne(); });
     if (done()) return TWaitEnd::weDone;
     const std::uint32_t now = CurrentTick();
-    if (activity_.exchange(false)) lastActivity = now;
-    if (now - start > static_cast<std::uint32_t>(limitTicks)) return TWaitEnd::weTimedOut;
+    if (progress) {
+      if (auto p = progress(); p != seen) {
+        seen = std::move(p);
+        lastActivity = now;
+      }
+    } else if (activity_.exchange(false)) {
+      lastActivity = now;
+    }
+    if (limitTicks > 0 && now - start > static_cast<std::uint32_t>(limitTicks)) return TWaitEnd::weTimedOut;
     if (stallTicks > 0 && now - lastActivity > static_cast<std::uint32_t>(stallTicks)) {
       return TWaitEnd::weStalled;
     }
@@ -226,6 +253,58 @@ TFlashSession::TWaitEnd TFlashSession::PumpUntil(const std::function<bool()>& do
     // Sleeps until a message comes; a tick at most, so the deadlines are checked.
     pump_.WaitForMessage(std::chrono::steady_clock::now() + std::chrono::milliseconds(TickLength));
   }
+}
+
+bool TFlashSession::FlashBeingChanged() const {
+  // From the boot loader's answer to the sync (the erase follows at once) to the new firmware's start.
+  return frm_ && frm_->FlashInProgress && BootloaderMode && frm_->ComsState == TComsState::csConnected;
+}
+
+bool TFlashSession::StopRequested(int request) {
+  if (request == kExitInterrupted && FlashBeingChanged()) {
+    const std::uint32_t now = CurrentTick();
+    const std::uint32_t window = 5000 / TickLength;
+    if (!warnedAt_ || now - *warnedAt_ > window) {
+      warnedAt_ = now;
+      report_.ErrorLine(
+          "tarvex-flash flash: stopping now leaves the product without working firmware; the update goes "
+          "on. Press Ctrl-C again within 5 s to stop anyway.");
+      return false;
+    }
+  }
+  stopCode_ = request;
+  return true;
+}
+
+int TFlashSession::Stopped() {
+  TfrmMain& f = *frm_;
+  const bool changing = FlashBeingChanged();
+  std::string where = "before anything was written";
+  if (changing) {
+    // The last status row shown is the step under way.
+    std::string step;
+    for (const TControl* l : f.StatusLabels()) {
+      if (l->Visible()) step = l->Caption();
+    }
+    while (!step.empty() && step.back() == '.') step.pop_back();
+    where = "during \"" + step + "\"";
+    if (f.progBar.Visible() && f.progBar.Max() > 0) {
+      where += Format(" (%d of %d)", f.progBar.Position(), f.progBar.Max());
+    }
+  }
+  // The port is closed and released before the last line.
+  try {
+    f.ClosePort();
+  } catch (const std::exception&) {
+    // A port whose device has gone: nothing left to close.
+  }
+  std::string text = std::string(stopCode_ == kExitTerminated ? "terminated" : "interrupted") + " " + where;
+  if (changing) {
+    text += "; the product waits in its boot loader without working firmware. Run the update again to "
+            "finish it";
+  }
+  report_.Finish();
+  return Fail(stopCode_, text);
 }
 
 void TFlashSession::PrintProduct(const std::string& heading) {
@@ -267,6 +346,7 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
   Handle([&] { f.btnConnectClick(); });
   if (!f.PortOpen) return Fail(kExitPort, "cannot open " + portName);
   const TWaitEnd identified = PumpUntil([] { return CommsJob == nullptr; }, services_.IdentifyTicks, 0);
+  if (identified == TWaitEnd::weStopped) return Stopped();
   if (!f.ProductReady) {
     // The labels are cleared by Connect and filled once the product has told who it is.
     if (!f.lbSoftwareVer.Caption().empty()) {
@@ -296,16 +376,27 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
   Handle([&] { f.btnNextClick(); });
   Handle([&] { f.btnStartClick(); });
   if (!f.FlashInProgress && !f.FlashDone) return Fail(kExitProductRefused, "the product cannot be updated");
-  // A generous bound on the whole run besides the watch for signs of life: a block and its read-back
-  // take well under a second even on a slow line.
-  const std::int32_t limit = 2 * services_.StallTicks + 2 * 19 * CountBlocks();
+  // No bound on the whole run: a slow line or one with many repeats takes long, and stopping a
+  // moving update leaves the panel half-written. Only a standstill of every block, page and step
+  // ends it from here; every other end is the window's own protocol giving up.
+  const auto progress = [&f] {
+    std::vector<int> p{f.progBar.Visible(), f.progBar.Max(), f.progBar.Position(), f.FlashDone};
+    for (const TControl* c : f.ResultImages()) p.push_back(c->Visible());
+    for (const TControl* c : f.StatusLabels()) p.push_back(c->Visible());
+    return p;
+  };
   const TWaitEnd updated =
-      PumpUntil([&] { return f.FlashDone || !f.FlashInProgress; }, limit, services_.StallTicks);
+      PumpUntil([&] { return f.FlashDone || !f.FlashInProgress; }, 0, services_.StallTicks, progress);
+  if (updated == TWaitEnd::weStopped) return Stopped();
   report_.Update(f);
   if (!f.FlashDone) {
-    if (updated != TWaitEnd::weDone)
-      return Fail(kExitUpdateFailed, "the update stopped making progress; giving up");
-    return Fail(kExitUpdateFailed, "the update failed");
+    if (updated != TWaitEnd::weDone) {
+      return Fail(kExitUpdateFailed,
+                  Format("no block, page or step advanced for %d s although the product had not given up; "
+                         "the update was stopped",
+                         services_.StallTicks * TickLength / 1000));
+    }
+    return Fail(kExitUpdateFailed, "the update failed: the programmer gave up (see the message above)");
   }
   if (f.VerifyResult == TVerifyResult::vrFailed) {
     const std::string reportFile = LogsFolder + kVerifyReportFile;
@@ -318,8 +409,10 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
 
   // The window reconnects by itself on the lead's second arrival.
   report_.Line("Waiting for the product to come back...");
-  PumpUntil([&] { return f.ProductReady || (!f.ReconnectToProduct && CommsJob == nullptr); },
-            services_.ReconnectTicks, 0);
+  if (PumpUntil([&] { return f.ProductReady || (!f.ReconnectToProduct && CommsJob == nullptr); },
+                services_.ReconnectTicks, 0) == TWaitEnd::weStopped) {
+    return Stopped();
+  }
   if (!f.ProductReady) return Fail(kExitNoReconnect, "the product was not identified again after the update");
   PrintProduct("Product after the update:");
   return kExitOk;

@@ -35,9 +35,14 @@ struct TFlashServices {
   std::function<std::unique_ptr<IUsbBackend>(const std::string& portsDir)> MakeUsbBackend;
   // Standard output is a terminal: the progress bar is redrawn in place.
   bool Terminal = false;
+  // The next stop request the user has made since the last call: 0 none, kExitInterrupted
+  // (Ctrl-C) or kExitTerminated (SIGTERM). Polled on the user-interface thread; null: none ever.
+  std::function<int()> TakeStopRequest;
   // Bounds of the waits, in ticks of 55 ms.
   std::int32_t IdentifyTicks = 1091;   // connect until the product has told who it is (60 s)
-  std::int32_t StallTicks = 728;       // no sign of life during the update (40 s)
+  // No block, page or step advanced during the update: longer than the boot loader's longest
+  // give-up (five transmissions of 90 ticks), so the window's own protocol always speaks first.
+  std::int32_t StallTicks = 5 * 90 + 18;
   std::int32_t ReconnectTicks = 1091;  // --wait-reconnect: the product back and identified (60 s)
 };
 

@@ -96,6 +96,7 @@ class FlashCommand : public ::testing::Test {
       return p;
     };
     services.MakeUsbBackend = [this](const string&) { return std::make_unique<test::SimUsbHandle>(usb); };
+    services.TakeStopRequest = stopRequest;
     services.IdentifyTicks = identifyTicks;
     services.StallTicks = stallTicks;
     args.insert(args.begin(), "flash");
@@ -140,7 +141,14 @@ class FlashCommand : public ::testing::Test {
   bool deadTimers = false;
   bool deviceError = false;
   std::int32_t identifyTicks = 1091;
-  std::int32_t stallTicks = 728;
+  std::int32_t stallTicks = 5 * 90 + 18;
+  std::function<int()> stopRequest;
+  // WRITE commands the port has carried (counted on the user-interface thread).
+  [[nodiscard]] int WritesSent() const {
+    return port == nullptr ? 0
+                           : static_cast<int>(std::count(port->written.begin(), port->written.end(),
+                                                         string("\x31\xCE", 2)));
+  }
   fs::path dir;
 };
 
@@ -329,9 +337,55 @@ TEST_F(FlashCommand, AnUpdateThatStopsWithoutGivingUpEndsAtTheWatch) {
   const std::uint32_t start = CurrentTick();
   const Result r = FlashFile("fw.hex", {}, cfg);
   EXPECT_EQ(r.code, cli::kExitUpdateFailed);
-  EXPECT_NE(r.err.find("stopped making progress"), string::npos) << r.err;
+  EXPECT_NE(r.err.find("no block, page or step advanced"), string::npos) << r.err;
   EXPECT_TRUE(r.OutHas("Erasing flash memory pages.... OK"));
   EXPECT_LT(CurrentTick() - start, 300u);
+}
+
+// A slow update that keeps moving is never abandoned, however long it takes in all.
+TEST_F(FlashCommand, AnUpdateThatKeepsMovingIsNeverAbandoned) {
+  TProductConfig cfg;
+  cfg.WriteMs = 3000;  // about 55 ticks a block: slow, yet well within the 90-tick time-out
+  stallTicks = 100;
+  const Result r = FlashFile("fw.hex", {"--no-verify"}, cfg);
+  EXPECT_EQ(r.code, cli::kExitOk) << r.err;
+  EXPECT_TRUE(FlashMatchesFile());
+}
+
+// Ctrl-C while the flash is being written warns and goes on; a second one within 5 s, or a
+// SIGTERM, stops cleanly and says where; before the erase Ctrl-C stops at once.
+TEST_F(FlashCommand, StopRequestsAreDecisionsNotAccidents) {
+  int requests = 0;
+  stopRequest = [&] {
+    if (requests == 0 && WritesSent() >= 3) return ++requests, static_cast<int>(cli::kExitInterrupted);
+    return 0;
+  };
+  Result r = FlashFile("fw.hex");
+  EXPECT_EQ(r.code, cli::kExitOk) << r.err;
+  EXPECT_NE(r.err.find("Press Ctrl-C again within 5 s"), string::npos) << r.err;
+  EXPECT_TRUE(FlashMatchesFile());
+
+  for (const int second : {static_cast<int>(cli::kExitInterrupted), static_cast<int>(cli::kExitTerminated)}) {
+    requests = 0;
+    stopRequest = [&] {
+      if (requests == 0 && WritesSent() >= 3) return ++requests, static_cast<int>(cli::kExitInterrupted);
+      if (requests == 1 && WritesSent() >= 4) return ++requests, second;
+      return 0;
+    };
+    r = FlashFile("fw.hex");
+    EXPECT_EQ(r.code, second) << r.err;
+    const auto lines = r.ErrLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("Writing new flash data"), string::npos) << lines.back();
+    EXPECT_NE(lines.back().find("waits in its boot loader"), string::npos) << lines.back();
+    EXPECT_TRUE(sim->InBootloader());
+  }
+
+  stopRequest = [] { return static_cast<int>(cli::kExitInterrupted); };
+  r = FlashFile("fw.hex");
+  EXPECT_EQ(r.code, cli::kExitInterrupted);
+  EXPECT_NE(r.err.find("interrupted before anything was written"), string::npos) << r.err;
+  EXPECT_FALSE(sim->InBootloader());
 }
 
 TEST_F(FlashCommand, Usage) {
@@ -341,7 +395,7 @@ TEST_F(FlashCommand, Usage) {
   EXPECT_EQ(Flash({"--port", "COM7", "--file", "a.hex", "--manual"}).code, cli::kExitUsage);
   const Result help = Flash({"--help"});
   EXPECT_EQ(help.code, cli::kExitOk);
-  for (int code = 3; code <= 8; ++code) {
+  for (int code : {3, 4, 5, 6, 7, 8, 130, 143}) {
     EXPECT_NE(help.out.find("\n  " + std::to_string(code) + "  "), string::npos) << code;
   }
   // A lower-case port name is the same port.

@@ -141,6 +141,10 @@ class FlashExecutable : public ::testing::Test {
 
   // Runs the update to its end; the exit status.
   int Flash(vector<string> extra, std::chrono::seconds deadline) {
+    if (!StartFlash(std::move(extra))) return -1;
+    return WaitFlash(deadline);
+  }
+  bool StartFlash(vector<string> extra) {
     vector<string> args{TARVEX_FLASH_EXE, "flash", "--port", "COM41", "--file", (dir / "fw.hex").string()};
     args.insert(args.end(), extra.begin(), extra.end());
     flashPid =
@@ -148,7 +152,9 @@ class FlashExecutable : public ::testing::Test {
               {"TARVEX_PORTS_DIR=" + (dir / "ports").string(), "XDG_DATA_HOME=" + (dir / "data").string(),
                "XDG_CONFIG_HOME=" + (dir / "config").string()},
               dir / "out.txt", dir / "err.txt");
-    if (flashPid <= 0) return -1;
+    return flashPid > 0;
+  }
+  int WaitFlash(std::chrono::seconds deadline) {
     int status = 0;
     const bool ended = WaitFor([&] { return ::waitpid(flashPid, &status, WNOHANG) == flashPid; }, deadline);
     if (!ended) return -2;
@@ -195,6 +201,18 @@ TEST_F(FlashExecutable, FlippedFlashByteGivesTheVerifyFailedStatus) {
   EXPECT_NE(Out().find("Verifying flash data...FAILED!\n"), string::npos);
   const fs::path report = dir / "data" / "Tarvex Ltd" / "Flash Programmer" / "Logs" / "Verification Data.txt";
   EXPECT_EQ(ReadAll(report).substr(0, 14), "Addr: 8000900 ");
+}
+
+// A signal mid-write ends the command cleanly, with the status its help names and a last line
+// that says where it stopped, instead of killing it silently.
+TEST_F(FlashExecutable, SigtermMidWriteStopsCleanlyAndSaysWhere) {
+  StartSim({"--reenumerate", "0", "--write-ms", "150"});
+  ASSERT_TRUE(StartFlash({}));
+  ASSERT_TRUE(WaitFor([&] { return Out().find("Erasing flash memory pages.... OK") != string::npos; },
+                      std::chrono::seconds(20)));
+  ASSERT_EQ(::kill(flashPid, SIGTERM), 0);
+  EXPECT_EQ(WaitFlash(std::chrono::seconds(10)), 143) << Err();
+  EXPECT_NE(Err().find("waits in its boot loader"), string::npos) << Err();
 }
 
 TEST_F(FlashExecutable, SilentProductEndsWithThePortStatus) {
