@@ -178,7 +178,8 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
             // running firmware for a good update.
             std::string text = "The new firmware in the product differs from the file: the update failed.";
             if (VerifyReportWritten) {
-              text += Format(" The differences are listed in \"%s\".", (LogsFolder + kVerifyReportFile).c_str());
+              text +=
+                  Format(" The differences are listed in \"%s\".", (LogsFolder + kVerifyReportFile).c_str());
             }
             text += " Please run the update again.";
             LogDebug(text);

@@ -17,7 +17,6 @@ constexpr int kEraseBarTop = 65;
 constexpr int kWriteBarTop = 103;
 constexpr int kVerifyBarTop = 142;
 
-
 // Puts StartAddr and EndAddr on the first page of the list; both 0 when the list is empty.
 void FirstRange(std::uint32_t& startAddr, std::uint32_t& endAddr) {
   PageIdx = 0;

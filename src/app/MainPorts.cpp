@@ -77,7 +77,8 @@ void TfrmMain::ComPortThreadError(const std::string& text) {
   FlashInProgress = false;
   CommandActive = false;
   UpdateWizard();
-  std::string advice = "The connection to the product was lost. Check the USB lead, then click \"Connect\" again.";
+  std::string advice =
+      "The connection to the product was lost. Check the USB lead, then click \"Connect\" again.";
   if (updating) advice = "The update did not finish. " + advice;
   MessageDlg(TMsgKind::mkError, text + "\n" + advice);
 }
@@ -91,7 +92,8 @@ void TfrmMain::LineLost() {
   CommandActive = false;
   UpdateWizard();
   std::string text = Format(
-      "The product cannot be reached on COM%d: the port is closed or its lead was pulled. Check the USB lead, "
+      "The product cannot be reached on COM%d: the port is closed or its lead was pulled. Check the USB "
+      "lead, "
       "then click \"Connect\" again.",
       PortIdx);
   if (updating) text = "The update did not finish. " + text;

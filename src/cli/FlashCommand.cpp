@@ -300,8 +300,9 @@ int TFlashSession::Stopped() {
   }
   std::string text = std::string(stopCode_ == kExitTerminated ? "terminated" : "interrupted") + " " + where;
   if (changing) {
-    text += "; the product waits in its boot loader without working firmware. Run the update again to "
-            "finish it";
+    text +=
+        "; the product waits in its boot loader without working firmware. Run the update again to "
+        "finish it";
   }
   report_.Finish();
   return Fail(stopCode_, text);

@@ -39,7 +39,7 @@ struct TFlashServices {
   // (Ctrl-C) or kExitTerminated (SIGTERM). Polled on the user-interface thread; null: none ever.
   std::function<int()> TakeStopRequest;
   // Bounds of the waits, in ticks of 55 ms.
-  std::int32_t IdentifyTicks = 1091;   // connect until the product has told who it is (60 s)
+  std::int32_t IdentifyTicks = 1091;  // connect until the product has told who it is (60 s)
   // No block, page or step advanced during the update: longer than the boot loader's longest
   // give-up (five transmissions of 90 ticks), so the window's own protocol always speaks first.
   std::int32_t StallTicks = 5 * 90 + 18;

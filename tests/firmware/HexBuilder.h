@@ -82,7 +82,8 @@ class TempDir {
     std::error_code ec;
     std::string tmpl = (std::filesystem::temp_directory_path(ec) / "tarvex-fw-XXXXXX").string();
     if (ec) throw std::runtime_error("no temporary folder: " + ec.message());
-    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder in " + tmpl);
+    if (mkdtemp(tmpl.data()) == nullptr)
+      throw std::runtime_error("cannot make a temporary folder in " + tmpl);
     path_ = tmpl;
   }
   ~TempDir() {

@@ -20,11 +20,11 @@
 #include "gui/QtMessagePump.h"
 #include "gui/QtServices.h"
 #include "gui/UDLMessage.h"
-#include "serial/Ticks.h"
 #include "serial/SerialErrors.h"
+#include "serial/Ticks.h"
 #include "support/FakeComPort.h"
-#include "support/FastClock.h"
 #include "support/Fakes.h"
+#include "support/FastClock.h"
 
 namespace tarvex::test {
 namespace {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "serial/PlainMessagePump.h"
 
