@@ -71,6 +71,9 @@ void TfrmMain::WithdrawProduct() {
 // ends here, with the port closed, before the user is told.
 void TfrmMain::ComPortThreadError(const std::string& text) {
   LogDebug(text);
+  // A port this window closed already (the new firmware started, say) has nothing left to end.
+  if (!PortOpen) return;
+  LinkGiveUp = TLinkGiveUp::lgLineLost;
   const bool updating = FlashInProgress;
   CommsJob.reset();
   ClosePort();

@@ -360,6 +360,8 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
       return Fail(kExitProductRefused, "the product refused the connection");
     if (f.LinkGiveUp == TLinkGiveUp::lgBadReply)
       return Fail(kExitPort, "the product on " + portName + " did not answer correctly");
+    if (f.LinkGiveUp == TLinkGiveUp::lgLineLost)
+      return Fail(kExitPort, "the connection to " + portName + " was lost");
     return Fail(kExitPort, "no answer from a product on " + portName);
   }
   PrintProduct("Product on " + portName + ":");

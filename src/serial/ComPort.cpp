@@ -90,12 +90,18 @@ void TSerComPort::OpenSequence() {
   pump_ = UiMessagePump();
   std::weak_ptr<TSerComPort*> weak = self_;
   IMessagePump* pump = pump_;
-  FDispatcher->OnThreadError = [weak, pump](const std::string& text) {
-    // Raised on a worker thread; the user is told on the user-interface thread.
-    auto show = [weak, text] {
+  const std::uint64_t generation = ++openGeneration_;
+  FDispatcher->OnThreadError = [weak, pump, generation](const std::string& text) {
+    // Raised on a worker thread; the user is told on the user-interface thread, unless the port
+    // has been closed (and perhaps opened again) since: that failure is no longer this port's.
+    auto show = [weak, text, generation] {
       auto self = weak.lock();
       if (!self) return;
       TSerComPort* port = *self;
+      if (port->openGeneration_ != generation || !port->FDispatcher) {
+        LogDebug(text);
+        return;
+      }
       if (port->OnThreadError) {
         port->OnThreadError(text);
       } else {

@@ -123,6 +123,7 @@ class TSerComPort : public IComPort {
   std::unique_ptr<TSerBaseDispatcher> FDispatcher;
   IMessagePump* pump_ = nullptr;
   std::uintptr_t fComWindow = 0;
+  std::uint64_t openGeneration_ = 0;  // counts opens; a late failure report names its open
   // Shared with the messages in flight, so one that runs after the component is gone does
   // nothing.
   std::shared_ptr<TSerComPort*> self_;

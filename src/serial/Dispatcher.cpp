@@ -236,6 +236,14 @@ void TSerBaseDispatcher::ThreadStopped(TSerThreadKind kind, int returnValue) {
   if (FActiveThreads.fetch_sub(1) == 1) FDispActive = false;
 }
 
+void TSerBaseDispatcher::FailFromDeviceThread(int code) {
+  int none = 0;
+  deferredError_.compare_exchange_strong(none, code);
+  // Stored before the stop is asked for: the dispatcher thread sees the failure once it stops.
+  KillThreads = true;
+  FQueue.Wake();
+}
+
 void TSerBaseDispatcher::ReportThreadError(const std::string& text) {
   if (OnThreadError) {
     OnThreadError(text);
@@ -297,6 +305,23 @@ void TSerBaseDispatcher::DispatcherThreadMain() {
     ReportThreadError(e.what());
     // Without its dispatcher the port is dead: stop the other threads too and release.
     KillThreads = true;
+  }
+  if (const int failed = deferredError_.exchange(0); failed != 0) {
+    // What a device thread read before it failed (a product's last answer, the GO acknowledgement
+    // before it restarts) still reaches the handlers, and only then is the failure told; a port
+    // the program closes meanwhile (from that very handler) hears nothing more of it.
+    try {
+      for (int pass = 0; pass < 64 && !FClosePending && QueuedInputBytes() > 0; ++pass) PassPartA();
+    } catch (const std::exception& e) {
+      LogDebug(e.what());
+    }
+    if (!FClosePending) {
+      try {
+        RaiseSerialError(failed);
+      } catch (const std::exception& e) {
+        ReportThreadError(e.what());
+      }
+    }
   }
   GeneralEvent.Set();
   DoDonePortPrim = FClosePending || KillThreads;

@@ -236,6 +236,9 @@ class TSerBaseDispatcher {
   // Every worker thread calls these first and last.
   void ThreadStarted(TSerThreadKind kind);
   void ThreadStopped(TSerThreadKind kind, int returnValue);
+  // A device thread's failure: every thread stops, and the dispatcher thread delivers the bytes
+  // already read before it reports the failure (the first one only) on its way out.
+  void FailFromDeviceThread(int code);
   void MarkThreadRunning(TSerThreadKind kind) { threadRunning_[static_cast<int>(kind)].store(true); }
   [[nodiscard]] bool ThreadRunning(TSerThreadKind kind) const {
     return threadRunning_[static_cast<int>(kind)].load();
@@ -321,6 +324,7 @@ class TSerBaseDispatcher {
   std::uint64_t filledTotal_ = 0;              // DispSection: bytes ever moved into the ring
   std::uint64_t notifiedTotal_ = 0;            // DispSection: filledTotal_ at the last event
   bool shutDown_ = false;
+  std::atomic<int> deferredError_{0};  // the first device thread failure, reported at the end
 };
 
 // The process-wide list of open dispatchers; a trigger message's lParam names one by its index.

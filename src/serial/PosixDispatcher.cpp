@@ -4,12 +4,17 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <linux/serial.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -48,7 +53,41 @@ std::uint32_t BaudOf(speed_t speed) {
 }
 
 int NegErrno() {
-  return -errno;
+  return TranslateDeviceErrno(errno);
+}
+
+bool ProcessAlive(pid_t pid) {
+  return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
+
+// "LCK.." and the device's name below /dev, slashes made underscores (LCK..ttyUSB0, LCK..pts_3).
+std::string LockName(const std::string& device) {
+  std::error_code ec;
+  std::string real = std::filesystem::canonical(device, ec).string();
+  if (ec) real = device;
+  std::string name = real.rfind("/dev/", 0) == 0 ? real.substr(5) : std::filesystem::path(real).filename().string();
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return "LCK.." + name;
+}
+
+// The PID a lock file names (ASCII, as terminal programs write it; a binary int as old ones did).
+pid_t LockOwner(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char buf[64] = {};
+  const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+  ::close(fd);
+  if (n == static_cast<ssize_t>(sizeof(int))) {
+    int binary = 0;
+    std::memcpy(&binary, buf, sizeof binary);
+    if (binary > 0 && buf[0] != ' ' && (buf[0] < '0' || buf[0] > '9')) return binary;
+  }
+  if (n <= 0) return -1;
+  char* end = nullptr;
+  const long pid = std::strtol(buf, &end, 10);
+  return pid > 0 && pid < 0x7FFFFFFF ? static_cast<pid_t>(pid) : -1;
 }
 
 // A wait on one descriptor (and the wake descriptor), retried when a signal cuts it short.
@@ -61,6 +100,28 @@ int PollFor(pollfd* fds, nfds_t count, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
+int TranslateDeviceErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return -kNoSuchDevice;
+    case EBUSY:
+    case EWOULDBLOCK: return -kDeviceHeldElsewhere;
+    case EACCES:
+    case EPERM: return ecPermissionDenied;
+    default: return SystemErrorCode(error);
+  }
+}
+
+std::string DefaultLockDir() {
+  for (const char* dir : {"/var/lock", "/run/lock"}) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir, ec)) return dir;
+  }
+  return {};
+}
+
 TSerPosixDispatcher::TSerPosixDispatcher(void* owner) : TSerBaseDispatcher(owner) {
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd_ < 0) throw std::bad_alloc();
@@ -70,8 +131,55 @@ TSerPosixDispatcher::~TSerPosixDispatcher() {
   Shutdown();
   JoinDeviceThreads();
   const int fd = CidEx.exchange(-1);
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0) ReleaseDevice(fd);
+  ReleaseLockFile();
   if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+int TSerPosixDispatcher::TakeLockFile(const std::string& device) {
+  if (LockDir.empty()) return 0;
+  const std::string path = LockDir + "/" + LockName(device);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      char text[16];
+      const int n = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
+      [[maybe_unused]] const ssize_t w = ::write(fd, text, static_cast<std::size_t>(n));
+      ::close(fd);
+      lockFile_ = path;
+      return 0;
+    }
+    if (errno != EEXIST) return 0;  // a lock folder we may not write: the other checks still hold
+    const pid_t owner = LockOwner(path);
+    if (ProcessAlive(owner) && owner != ::getpid()) return -kDeviceHeldElsewhere;
+    // Left behind by a program that has gone: stale, and removed.
+    ::unlink(path.c_str());
+  }
+  return 0;
+}
+
+void TSerPosixDispatcher::ReleaseLockFile() {
+  if (lockFile_.empty()) return;
+  if (LockOwner(lockFile_) == ::getpid()) ::unlink(lockFile_.c_str());
+  lockFile_.clear();
+}
+
+int TSerPosixDispatcher::ReleaseDevice(int fd) {
+  if (savedValid_) ::tcsetattr(fd, TCSANOW, &savedTio_);
+  savedValid_ = false;
+  ::ioctl(fd, TIOCNXCL);
+  const int r = ::close(fd) == 0 ? 0 : -1;
+  ReleaseLockFile();
+  return r;
+}
+
+void TSerPosixDispatcher::RequestLowLatency(int fd) {
+  // Only real serial drivers know this; a pseudo-terminal refuses it, which is fine.
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return;
+  if ((ss.flags & ASYNC_LOW_LATENCY) != 0) return;
+  ss.flags |= ASYNC_LOW_LATENCY;
+  ::ioctl(fd, TIOCSSERIAL, &ss);
 }
 
 unsigned TSerPosixDispatcher::SpeedFor(std::uint32_t baud) {
@@ -84,22 +192,25 @@ unsigned TSerPosixDispatcher::SpeedFor(std::uint32_t baud) {
 
 int TSerPosixDispatcher::OpenCom(const std::string& comName, std::uint32_t, std::uint32_t) {
   if (comName.empty()) return -kNoSuchDevice;
+  // A terminal program holding the lead says so with its lock file, whatever else it does.
+  if (const int held = TakeLockFile(comName); held != 0) return held;
   const int fd = ::open(comName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int e = errno;
-    if (e == ENOENT || e == ENODEV || e == ENXIO) return -kNoSuchDevice;
-    if (e == ENOTDIR) return -3;
-    if (e == EBUSY) return -kDeviceHeldElsewhere;
-    return -e;
+    ReleaseLockFile();
+    return TranslateDeviceErrno(e);
   }
   // Exclusive use: the terminal refuses further opens, and the advisory lock tells another
   // program of ours (or one running with the rights to ignore the first) that the port is taken.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     ::close(fd);
-    return e == EWOULDBLOCK ? -kDeviceHeldElsewhere : -e;
+    ReleaseLockFile();
+    return TranslateDeviceErrno(e);
   }
+  savedValid_ = ::tcgetattr(fd, &savedTio_) == 0;
   ::ioctl(fd, TIOCEXCL);
+  RequestLowLatency(fd);
   CidEx = fd;
   return fd;
 }
@@ -249,12 +360,16 @@ int TSerPosixDispatcher::DevicePurge(int queue) {
   if (queue == 0) {
     ClearOutputRing();
     const int r = Fd() >= 0 && ::tcflush(Fd(), TCOFLUSH) == 0 ? 1 : 0;
-    if (ThreadRunning(TSerThreadKind::tkWrite)) {
-      // A block the write thread is sending is dropped too; wait for it to say so.
+    if (ThreadRunning(TSerThreadKind::tkWrite) && !KillThreads) {
+      // A block the write thread is sending is dropped too; wait for it to say so, or to stop
+      // (after a failure it never answers, and the close must not wait its time-out).
       GeneralEvent.Reset();
       OutFlushEvent.Set();
       OutputEvent.Set();  // the write thread looks at the flush first
-      GeneralEvent.WaitFor(kFlushAckWait);
+      const auto end = std::chrono::steady_clock::now() + kFlushAckWait;
+      while (!GeneralEvent.WaitFor(std::chrono::milliseconds(10))) {
+        if (!ThreadRunning(TSerThreadKind::tkWrite) || KillThreads || std::chrono::steady_clock::now() > end) break;
+      }
     }
     return r;
   }
@@ -340,7 +455,7 @@ int TSerPosixDispatcher::CloseCom() {
     // (or reused) descriptor.
     std::lock_guard lock(OutputSection);
     const int fd = CidEx.exchange(-1);
-    if (fd >= 0 && ::close(fd) != 0) r = -1;
+    if (fd >= 0) r = ReleaseDevice(fd);
   }
   std::lock_guard lock(DataSection);
   CloseComActive = false;
@@ -395,11 +510,10 @@ void TSerPosixDispatcher::ReadThreadMain() {
     }
   }
   if (result != 0) {
-    KillThreads = true;
+    FailFromDeviceThread(result);
     WakeDeviceThreads();
-    FQueue.Wake();
   }
-  ThreadStopped(TSerThreadKind::tkRead, result);
+  ThreadStopped(TSerThreadKind::tkRead, 0);
 }
 
 void TSerPosixDispatcher::StatusThreadMain() {
@@ -413,14 +527,12 @@ void TSerPosixDispatcher::StatusThreadMain() {
     if (KillThreads) break;
     if (r < 0) {
       result = ecDeviceRead;
-      KillThreads = true;
       break;
     }
     if (hungUpSlices > 0) {
       // The read thread reports the hang-up; if it never does, this thread does.
       if (++hungUpSlices > 5) {
         result = ecDeviceRead;
-        KillThreads = true;
         break;
       }
       continue;
@@ -442,7 +554,11 @@ void TSerPosixDispatcher::StatusThreadMain() {
       if (mask != 0) FQueue.Push(std::make_unique<TStatusBuffer>(mask));
     }
   }
-  ThreadStopped(TSerThreadKind::tkStatus, result);
+  if (result != 0) {
+    FailFromDeviceThread(result);
+    WakeDeviceThreads();
+  }
+  ThreadStopped(TSerThreadKind::tkStatus, 0);
 }
 
 // Sends the transmit ring's bytes. 0, or the thread's failure code.
@@ -528,13 +644,14 @@ void TSerPosixDispatcher::WriteThreadMain() {
     const int r = DrainTransmitRing();
     if (r != 0) {
       result = r;
-      KillThreads = true;
+      FailFromDeviceThread(result);
       WakeDeviceThreads();
-      FQueue.Wake();
       break;
     }
   }
-  ThreadStopped(TSerThreadKind::tkWrite, result);
+  // A purge waiting for this thread's word is not left to its time-out.
+  GeneralEvent.Set();
+  ThreadStopped(TSerThreadKind::tkWrite, 0);
 }
 
 }  // namespace tarvex

@@ -11,6 +11,8 @@
 // missing device told as -2 and a device held elsewhere as -5.
 #pragma once
 
+#include <termios.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -20,9 +22,18 @@
 
 namespace tarvex {
 
-// The system errors the port component translates.
+// The system errors the port component translates (the numbers the layer's table gives them).
 inline constexpr int kNoSuchDevice = 2;         // "file not found"
 inline constexpr int kDeviceHeldElsewhere = 5;  // "access denied"
+
+// The one place a device's error number becomes a result of the layer: a missing device -2, a
+// device held elsewhere -5, a refused permission ecPermissionDenied, anything else the system's
+// own error with its own text (SystemErrorCode).
+int TranslateDeviceErrno(int error);
+
+// The folder of the UUCP lock files ("LCK..<device>") terminal programs take and honour:
+// /var/lock, else /run/lock; empty when neither exists.
+std::string DefaultLockDir();
 
 inline constexpr std::chrono::milliseconds kReadWait{50};
 inline constexpr std::chrono::milliseconds kDeviceSlice{100};
@@ -39,6 +50,9 @@ class TSerPosixDispatcher : public TSerBaseDispatcher {
 
   // The system's speed constant for a rate, or 0 when the rate is not one the system knows.
   static unsigned SpeedFor(std::uint32_t baud);
+
+  // Where the UUCP lock file is looked for and taken; empty: none. Set before the port opens.
+  std::string LockDir = DefaultLockDir();
 
  protected:
   int DeviceEscape(int func) override;
@@ -66,9 +80,20 @@ class TSerPosixDispatcher : public TSerBaseDispatcher {
   int WriteBlock(const std::string& block);
   void WakeDeviceThreads();
   void JoinDeviceThreads();
+  // Takes the UUCP lock of the device: 0, or -kDeviceHeldElsewhere when a live process holds it.
+  int TakeLockFile(const std::string& device);
+  void ReleaseLockFile();
+  // Leaves the line as it was found: its settings back, exclusive use off, the lock file gone,
+  // the descriptor closed. 0, or -1 when the close failed.
+  int ReleaseDevice(int fd);
+  // Asks the driver to hand over received bytes at once (a USB adapter's latency timer).
+  void RequestLowLatency(int fd);
   [[nodiscard]] int Fd() const { return CidEx.load(); }
 
   int wakeFd_ = -1;          // an event descriptor that ends the device threads' waits at close
+  std::string lockFile_;     // the UUCP lock file this port holds, empty when none
+  bool savedValid_ = false;  // savedTio_ holds the line's settings as found at open
+  termios savedTio_{};
   bool writerBusy_ = false;  // OutputSection: the write thread holds a block it has not finished
   bool modemLines_ = false;  // the device has modem lines (a pseudo-terminal has none)
   std::atomic<std::uint32_t> lastModem_{0};

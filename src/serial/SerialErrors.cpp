@@ -57,6 +57,7 @@ std::string PlatformErrorText(std::int64_t number) {
     case -2010: throw ENoTimers(code);
     case -2011: throw ENoPortSelected(code);
     case -2012: throw ENotOpenedByTapi(code);
+    case -2013: throw EPermissionDenied(code);
     case -3001: throw ENullApi(code);
     case -3003: throw ERegisterHandlerFailed(code);
     case -3004: throw EPutBlockFail(code);
@@ -86,6 +87,7 @@ std::string PlatformErrorText(std::int64_t number) {
     case -13980: throw ERas(code);
     default: break;
   }
+  if (code <= kSystemErrorBase - 1 && code >= kSystemErrorLast) throw EDeviceError(code);
   if (code <= -4001 && code >= -4008) throw EModem(code);
   if ((code <= -8001 && code >= -8005) || code == -8053 || (code <= -8060 && code >= -8070)) {
     throw EFax(code);
@@ -107,6 +109,12 @@ ESerialException::ESerialException(int code) : std::runtime_error(SerialErrorTex
 
 std::string SerialErrorText(std::int64_t code) {
   const std::int64_t key = code < 0 ? -code : code;
+  if (key > -kSystemErrorBase && key <= -kSystemErrorLast) {
+    const std::string system = PlatformErrorText(key + kSystemErrorBase);
+    std::string text = "Serial device error: " + (system.empty() ? "error " + std::to_string(key + kSystemErrorBase) : system);
+    if (text.size() > kMaxMessage) text.resize(kMaxMessage);
+    return text;
+  }
   std::size_t count = 0;
   const TSerialMessageEntry* table = SerialMessageTable(count);
   std::size_t lo = 0;

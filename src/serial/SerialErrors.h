@@ -32,6 +32,7 @@ inline constexpr int ecNoHandles = -2009;
 inline constexpr int ecNoTimers = -2010;
 inline constexpr int ecNoPortSelected = -2011;
 inline constexpr int ecNotOpenedByTapi = -2012;
+inline constexpr int ecPermissionDenied = -2013;  // the user may not open the device
 inline constexpr int ecNullApi = -3001;
 inline constexpr int ecNotSupported = -3002;
 inline constexpr int ecRegisterHandlerFailed = -3003;
@@ -48,6 +49,13 @@ inline constexpr int ecBadTriggerHandle = -5003;
 inline constexpr int ecDeviceWrite = -160;  // a worker thread's write-side failure
 inline constexpr int ecDeviceRead = -161;   // a worker thread's read-side failure
 inline constexpr int ecTapiNoMem = -13868;  // a worker thread could not get a buffer
+// A system error without a meaning of the layer's own, told with the system's own text: the
+// code is kSystemErrorBase minus the system's error number.
+inline constexpr int kSystemErrorBase = -20000;
+inline constexpr int kSystemErrorLast = -24095;
+inline constexpr int SystemErrorCode(int systemError) {
+  return kSystemErrorBase - systemError;
+}
 
 // Root of the layer's exceptions. ErrorCode is the (negative) code it was made for, 0 for the
 // fallback.
@@ -103,6 +111,9 @@ TARVEX_SERIAL_EXCEPTION(ENoHandles, EOpenComm);
 TARVEX_SERIAL_EXCEPTION(ENoTimers, EOpenComm);
 TARVEX_SERIAL_EXCEPTION(ENoPortSelected, EOpenComm);
 TARVEX_SERIAL_EXCEPTION(ENotOpenedByTapi, EOpenComm);
+TARVEX_SERIAL_EXCEPTION(EPermissionDenied, EOpenComm);
+// A device's failure the layer has no word for, told in the system's own words.
+TARVEX_SERIAL_EXCEPTION(EDeviceError, EOpenComm);
 
 TARVEX_SERIAL_EXCEPTION(ENullApi, ESerialIO);
 TARVEX_SERIAL_EXCEPTION(ERegisterHandlerFailed, ESerialIO);

@@ -55,6 +55,9 @@ const TSerialMessageEntry kMessages[] = {
     {-2010, "No timers available"},
     {-2011, "The ComNumber property of the TSerComPort has not been set"},
     {-2012, "Comport was not opened by Tapi"},
+    {-2013,
+     "Permission to open the serial port was refused. Add the user to the dialout group (sudo usermod "
+     "-aG dialout USER), then log out and in again."},
     {-3001, "No device layer specified"},
     {-3002, "Function not supported by driver"},
     {-3003, "EnableCommNotification failed"},

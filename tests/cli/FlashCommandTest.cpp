@@ -255,10 +255,14 @@ TEST_F(FlashCommand, PortProblems) {
     TProductConfig cfg;
     cfg.Faults.Silent = true;
     deviceError = true;
+    const std::uint32_t start = CurrentTick();
     const Result r = FlashFile("fw.hex", {}, cfg);
     deviceError = false;
     EXPECT_EQ(r.code, cli::kExitPort);
     EXPECT_TRUE(r.ErrHas("Error: Device read error")) << r.err;
+    // At once, not after the link's three transmissions to a port that can no longer answer.
+    EXPECT_NE(r.err.find("the connection to COM7 was lost"), string::npos) << r.err;
+    EXPECT_LT(CurrentTick() - start, 36u);
   }
 }
 

@@ -3,10 +3,19 @@
 #include "serial/ComPort.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -114,8 +123,14 @@ TEST_F(ComPortTest, OpenFailuresRaiseTheLayersExceptionsAndLeaveThePortClosed) {
   EXPECT_THROW(unset.SetOpen(true), ENoPortSelected);
   EXPECT_FALSE(unset.Open());
 
+  // A failure the layer has no word of its own for is told in the system's words.
   TSerComPort& notATerminal = MakePort("/dev/null");
-  EXPECT_THROW(notATerminal.SetOpen(true), EInOutError);
+  try {
+    notATerminal.SetOpen(true);
+    ADD_FAILURE() << "opened /dev/null";
+  } catch (const EDeviceError& e) {
+    EXPECT_EQ(std::string(e.what()), "Serial device error: Inappropriate ioctl for device");
+  }
   EXPECT_FALSE(notATerminal.Open());
 
   // Operations on a closed port with AutoOpen off.
@@ -360,6 +375,130 @@ TEST_F(ComPortTest, ChangingTheNumberOfAnOpenPortReopensIt) {
   EXPECT_EQ(9, p.ComNumber());
   other.Write("k");
   ASSERT_TRUE(PumpUntil([&] { return received == "k"; }));
+}
+
+}  // namespace
+}  // namespace tarvex
+
+namespace tarvex {
+namespace {
+
+// The device's error numbers become the layer's own codes in one place: a missing device, one
+// held elsewhere, a refused permission (which names the dialout group) and the rest in the
+// system's own words. An I/O error is not "being used by another program".
+TEST(DeviceErrors, EachSystemErrorSaysWhatHappened) {
+  for (int e : {ENOENT, ENODEV, ENXIO}) EXPECT_EQ(-kNoSuchDevice, TranslateDeviceErrno(e)) << e;
+  EXPECT_EQ(-kDeviceHeldElsewhere, TranslateDeviceErrno(EBUSY));
+  for (int e : {EACCES, EPERM}) {
+    try {
+      RaiseSerialError(TranslateDeviceErrno(e));
+      ADD_FAILURE() << e;
+    } catch (const EPermissionDenied& x) {
+      EXPECT_NE(std::string(x.what()).find("dialout"), std::string::npos);
+    }
+  }
+  EXPECT_NE(-kDeviceHeldElsewhere, TranslateDeviceErrno(EIO));
+  try {
+    RaiseSerialError(TranslateDeviceErrno(EIO));
+    ADD_FAILURE() << "EIO raised nothing";
+  } catch (const EDeviceError& x) {
+    EXPECT_EQ(std::string(x.what()), "Serial device error: Input/output error");
+  }
+}
+
+class PosixLine : public ComPortTest {
+ protected:
+  void SetUp() override {
+    ComPortTest::SetUp();
+    char tmpl[] = "/tmp/tarvex-lock-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    lockDir = tmpl;
+    std::string name = peer.Path().substr(5);  // pts/N
+    std::replace(name.begin(), name.end(), '/', '_');
+    lockFile = lockDir + "/LCK.." + name;
+  }
+  void TearDown() override {
+    ComPortTest::TearDown();
+    std::filesystem::remove_all(lockDir);
+  }
+  TSerComPort& MakeLockedPort() {
+    TSerComPort& p = MakePort(peer.Path());
+    p.MakeDispatcher = [this](void* owner) {
+      auto d = std::make_unique<TSerPosixDispatcher>(owner);
+      d->LockDir = lockDir;
+      return d;
+    };
+    return p;
+  }
+  void WriteLock(pid_t pid) const {
+    std::ofstream(lockFile) << std::setw(10) << pid << "\n";
+  }
+  std::string lockDir;
+  std::string lockFile;
+};
+
+// A terminal program's lock file keeps the port: it is "being used by another program"; a lock
+// left by a process that has gone is removed; the port's own lock goes on every close.
+TEST_F(PosixLine, TheUucpLockFileIsHonouredTakenAndReleased) {
+  WriteLock(::getppid());  // a live process
+  TSerComPort& p = MakeLockedPort();
+  EXPECT_THROW(p.SetOpen(true), EAlreadyOpen);
+
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  WriteLock(child);  // gone
+  p.SetOpen(true);
+  ASSERT_TRUE(p.Open());
+  std::ifstream in(lockFile);
+  int owner = 0;
+  in >> owner;
+  EXPECT_EQ(owner, ::getpid());
+  p.SetOpen(false);
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
+
+  // After the lead failed too.
+  p.SetOpen(true);
+  ASSERT_TRUE(std::filesystem::exists(lockFile));
+  peer.Close();
+  ASSERT_TRUE(PumpUntil([&] { return !threadErrors.empty(); }));
+  p.SetOpen(false);
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
+}
+
+// Exclusive use ends with the port: another program (or user) may open the line afterwards, and
+// it finds the settings as they were before.
+TEST_F(PosixLine, ALineIsLeftAsItWasFound) {
+  const int mine = ::open(peer.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(mine, 0);
+  termios before{};
+  ASSERT_EQ(0, ::tcgetattr(mine, &before));
+  TSerComPort& p = MakeLockedPort();
+  p.SetOpen(true);
+  int exclusive = 0;
+  ASSERT_EQ(0, ::ioctl(mine, TIOCGEXCL, &exclusive));
+  EXPECT_NE(0, exclusive);
+  p.SetOpen(false);
+  ASSERT_EQ(0, ::ioctl(mine, TIOCGEXCL, &exclusive));
+  EXPECT_EQ(0, exclusive);
+  termios after{};
+  ASSERT_EQ(0, ::tcgetattr(mine, &after));
+  EXPECT_EQ(before.c_lflag, after.c_lflag);
+  EXPECT_EQ(before.c_iflag, after.c_iflag);
+  EXPECT_EQ(before.c_oflag, after.c_oflag);
+  ::close(mine);
+}
+
+// Closing a port whose lead has gone does not wait for a flush that no thread will acknowledge.
+TEST_F(PosixLine, ClosingAfterAFailureIsQuick) {
+  TSerComPort& p = MakeLockedPort();
+  p.SetOpen(true);
+  p.PutString(std::string(64, 'x'));
+  peer.Close();
+  ASSERT_TRUE(PumpUntil([&] { return !threadErrors.empty(); }));
+  const auto start = std::chrono::steady_clock::now();
+  p.SetOpen(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 }  // namespace

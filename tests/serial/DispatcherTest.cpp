@@ -506,6 +506,27 @@ TEST_F(DispatcherTest, AFailingDeviceThreadStopsThePortAndIsReportedOnce) {
   EXPECT_EQ(1, dev->Closes());
 }
 
+// The product's last answer (a GO acknowledgement before it restarts) read just before the lead
+// failed still reaches the handler, and before the failure is told.
+TEST_F(DispatcherTest, BytesReadBeforeAFailureAreDeliveredFirst) {
+  Open(4096, kDeliveryTimeout, [](FakeDevice& d) { d.withReadThread = true; });
+  SetTickClock(nullptr);
+  std::vector<std::string> order;
+  onAvail = [&](std::size_t index) {
+    Take(index, events[index].wParam);
+    std::lock_guard lock(errorsMutex);
+    order.push_back("data " + events[index].taken);
+  };
+  dev->OnThreadError = [&](const std::string& text) {
+    std::lock_guard lock(errorsMutex);
+    order.push_back(text);
+  };
+  dev->BeforeNextPass([&] { dev->FeedThenFail("\x79", ecDeviceRead); });
+  ASSERT_TRUE(PumpUntil([&] { return dev->ActiveThreads() == 0; }));
+  std::lock_guard lock(errorsMutex);
+  EXPECT_EQ(order, (std::vector<std::string>{"data \x79", "Device read error"}));
+}
+
 // ---- Open and line settings -------------------------------------------------------------------------
 
 TEST_F(DispatcherTest, OpenSetsTheLineAsTheMainFormAsks) {

@@ -68,6 +68,11 @@ class FakeDevice : public TSerBaseDispatcher {
   }
   // The stand-in read thread stops with this return value.
   void FailReadThread(int code) { readFailure_.store(code); }
+  // What a read thread does when its last read brought bytes and the next one failed.
+  void FeedThenFail(const std::string& bytes, int code) {
+    Feed(bytes);
+    FailFromDeviceThread(code);
+  }
   // What the write thread would send: takes everything out of the transmit ring.
   std::string Transmit() { return TakeOutputRing(); }
 
@@ -176,17 +181,16 @@ class FakeDevice : public TSerBaseDispatcher {
  private:
   void ReadThreadMain() {
     ThreadStarted(TSerThreadKind::tkRead);
-    int result = 0;
     while (!KillThreads) {
       const int failure = readFailure_.load();
       if (failure != 0) {
-        result = failure;
-        KillThreads = true;
+        // As the device threads do: the dispatcher tells it once what was read is delivered.
+        FailFromDeviceThread(failure);
         break;
       }
       readWake_.WaitFor(std::chrono::milliseconds(5));
     }
-    ThreadStopped(TSerThreadKind::tkRead, result);
+    ThreadStopped(TSerThreadKind::tkRead, 0);
   }
   template <class T>
   T Locked(const T& value) {
