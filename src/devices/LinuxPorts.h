@@ -3,9 +3,8 @@
 //  1. the ports folder: symbolic links named COM<n> pointing at a device. The product emulator
 //     registers itself there, and an installer may link any device under a name of their choice.
 //     $TARVEX_PORTS_DIR, default $XDG_CONFIG_HOME/tarvex-flash-programmer/ports (~/.config/...).
-//  2. the machine's serial devices, numbered by a fixed rule so a lead keeps its name:
-//     /dev/ttyUSB<k> is COM<100+k>, /dev/ttyACM<k> is COM<200+k>, and a real UART /dev/ttyS<k>
-//     (one the kernel reports a port type for) is COM<k+1>.
+//  2. the machine's serial devices, numbered by a fixed rule so a lead keeps its name and no two
+//     devices share one (ComNumberForDevice).
 // A name in the ports folder wins over the same name from the rule. Links whose device has gone
 // are not offered.
 #pragma once
@@ -45,7 +44,26 @@ class LinuxPorts : public IPortEnumerator {
   std::string sysTtyDir_;
 };
 
+// In the ports folder, "USB-COM<n>" stands for the USB device of the lead behind COM<n>: it comes
+// before the port's link and goes after it, as a USB serial lead's two device events do.
+inline constexpr const char* kUsbDeviceEntryPrefix = "USB-";
+inline std::string UsbDeviceEntryName(const std::string& comName) {
+  return kUsbDeviceEntryPrefix + comName;
+}
+
 // "COM7" -> 7; nothing for any other shape.
 std::optional<int> ComNumberOf(const std::string& name);
+
+// The fixed number of a serial device of a known family, by its name under /dev:
+//   ttyS<k>  COM<k+1>    ttyUSB<k> COM<100+k>   ttyACM<k> COM<200+k>   ttyAMA<k> COM<300+k>
+// for k below 100, and COM<1000+k>, COM<2000+k>, COM<3000+k>, COM<4000+k> for k from 100 to 999.
+// Nothing for any other name: another driver's devices (ttyXRUSB0, ...) are numbered from 10000
+// on by their name (VendorComNumbers).
+std::optional<int> ComNumberForDevice(const std::string& name);
+
+// Numbers for devices of other drivers: 10000 + a hash of the name below 50000, the next free one
+// on a collision (names taken in sorted order), so each keeps its number from run to run.
+std::vector<std::pair<std::string, int>> VendorComNumbers(std::vector<std::string> names,
+                                                          const std::vector<int>& taken);
 
 }  // namespace tarvex

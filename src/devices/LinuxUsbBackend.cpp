@@ -19,7 +19,46 @@ std::string Property(struct udev_device* dev, const char* name) {
   const char* v = udev_device_get_property_value(dev, name);
   return v != nullptr ? v : "";
 }
+std::string Text(const char* s) {
+  return s != nullptr ? s : "";
+}
+constexpr const char* kUsbEntryPrefix = kUsbDeviceEntryPrefix;
 }  // namespace
+
+std::optional<TUsbDeviceEvent> UdevDeviceEvent(const TUdevEventInfo& info) {
+  const bool add = info.Action == "add";
+  if (!add && info.Action != "remove") return std::nullopt;
+  TUsbDeviceEvent e;
+  e.Arrival = add;
+  if (info.Subsystem == "usb" && info.DevType == "usb_device") {
+    e.DevType = info.Model;
+    e.DriverName = info.Driver;
+    e.FriendlyName = info.Vendor;
+    return e;
+  }
+  if (info.Subsystem == "tty" && info.UsbParent) {
+    e.DevType = "Serial port";
+    e.DriverName = info.Driver;
+    e.FriendlyName = info.DevName;
+    return e;
+  }
+  return std::nullopt;
+}
+
+std::optional<TUsbDeviceEvent> PortsFolderEvent(const std::string& name, bool arrival) {
+  TUsbDeviceEvent e;
+  e.Arrival = arrival;
+  if (ComNumberOf(name)) {
+    e.DevType = "Serial port";
+  } else if (name.size() > std::strlen(kUsbEntryPrefix) && name.rfind(kUsbEntryPrefix, 0) == 0) {
+    e.DevType = "USB device";
+  } else {
+    return std::nullopt;
+  }
+  e.FriendlyName = name;
+  return e;
+}
+
 
 LinuxUsbBackend::LinuxUsbBackend(std::string portsDir) : portsDir_(std::move(portsDir)) {
   udev_ = udev_new();
@@ -27,6 +66,7 @@ LinuxUsbBackend::LinuxUsbBackend(std::string portsDir) : portsDir_(std::move(por
     monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
     if (monitor_ != nullptr &&
         (udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", "usb_device") < 0 ||
+         udev_monitor_filter_add_match_subsystem_devtype(monitor_, "tty", nullptr) < 0 ||
          udev_monitor_enable_receiving(monitor_) < 0)) {
       udev_monitor_unref(monitor_);
       monitor_ = nullptr;
@@ -95,18 +135,21 @@ void LinuxUsbBackend::Run() {
 void LinuxUsbBackend::ReadUdev() {
   struct udev_device* dev = udev_monitor_receive_device(monitor_);
   if (dev == nullptr) return;
-  const char* action = udev_device_get_action(dev);
-  const bool add = action != nullptr && std::strcmp(action, "add") == 0;
-  const bool remove = action != nullptr && std::strcmp(action, "remove") == 0;
-  if (add || remove) {
-    TUsbDeviceEvent e;
-    e.Arrival = add;
-    e.DevType = Property(dev, "ID_MODEL_FROM_DATABASE");
-    if (e.DevType.empty()) e.DevType = Property(dev, "ID_MODEL");
-    e.DriverName = Property(dev, "DRIVER");
-    e.FriendlyName = Property(dev, "ID_VENDOR_FROM_DATABASE");
-    report_(e);
-  }
+  TUdevEventInfo info;
+  info.Action = Text(udev_device_get_action(dev));
+  info.Subsystem = Text(udev_device_get_subsystem(dev));
+  info.DevType = Text(udev_device_get_devtype(dev));
+  // The parent is looked up in the event's own device: a removed one is still described there.
+  // A removed tty may have lost its parents already; udev's own note of the bus still says it.
+  info.UsbParent = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device") != nullptr ||
+                   Property(dev, "ID_BUS") == "usb";
+  info.Model = Property(dev, "ID_MODEL_FROM_DATABASE");
+  if (info.Model.empty()) info.Model = Property(dev, "ID_MODEL");
+  info.Driver = Property(dev, "DRIVER");
+  if (info.Driver.empty()) info.Driver = Property(dev, "ID_USB_DRIVER");
+  info.Vendor = Property(dev, "ID_VENDOR_FROM_DATABASE");
+  info.DevName = Text(udev_device_get_sysname(dev));
+  if (const auto e = UdevDeviceEvent(info)) report_(*e);
   udev_device_unref(dev);
 }
 
@@ -118,12 +161,8 @@ void LinuxUsbBackend::ReadInotify() {
     for (ssize_t off = 0; off < n;) {
       const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
       off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-      if (ev->len == 0 || !ComNumberOf(ev->name)) continue;
-      TUsbDeviceEvent e;
-      e.Arrival = (ev->mask & (IN_CREATE | IN_MOVED_TO)) != 0;
-      e.DevType = "Serial port";
-      e.FriendlyName = ev->name;
-      report_(e);
+      if (ev->len == 0) continue;
+      if (const auto e = PortsFolderEvent(ev->name, (ev->mask & (IN_CREATE | IN_MOVED_TO)) != 0)) report_(*e);
     }
   }
 }

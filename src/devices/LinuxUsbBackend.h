@@ -1,9 +1,13 @@
-// USB arrivals and removals on Linux: the kernel's USB device events through a udev monitor
-// (subsystem "usb", device type "usb_device"), and the COM<n> links coming and going in the ports
-// folder, which is how the product emulator re-enumerates. Both are reported as device events.
+// USB arrivals and removals on Linux, counted as Windows counts the device interfaces of a USB
+// serial lead: the USB device and its serial port are two events each way.
+//  - udev: the USB device itself (subsystem "usb", device type "usb_device") and each tty whose
+//    parent is a USB device;
+//  - the ports folder, where the product emulator re-enumerates: an entry "USB-<name>" is its USB
+//    device, a link COM<n> its serial port.
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -13,6 +17,21 @@ struct udev;
 struct udev_monitor;
 
 namespace tarvex {
+
+// One udev event as the backend sees it; nothing when it is no arrival or removal of a USB device
+// or of a serial port on one.
+struct TUdevEventInfo {
+  std::string Action;     // "add", "remove", ...
+  std::string Subsystem;  // "usb", "tty"
+  std::string DevType;    // "usb_device" for a USB device
+  bool UsbParent = false;  // a tty: one of its parents is a USB device
+  std::string Model, Driver, Vendor, DevName;
+};
+std::optional<TUsbDeviceEvent> UdevDeviceEvent(const TUdevEventInfo& info);
+// An entry of the ports folder coming or going; nothing for a name that is neither a port link
+// nor a USB device entry.
+std::optional<TUsbDeviceEvent> PortsFolderEvent(const std::string& name, bool arrival);
+
 
 class LinuxUsbBackend : public IUsbBackend {
  public:

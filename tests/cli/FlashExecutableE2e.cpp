@@ -222,7 +222,7 @@ TEST_F(FlashExecutable, SilentProductEndsWithThePortStatus) {
 }
 
 TEST_F(FlashExecutable, WaitReconnectPrintsTheNewVersion) {
-  // The lead leaves and returns twice within a few seconds of GO, re-creating the port link.
+  // The lead leaves and returns once within a few seconds of GO: its USB device and its port.
   StartSim({"--reenumerate-ms", "1000"});
   ASSERT_EQ(Flash({"--wait-reconnect"}, std::chrono::seconds(60)), 0) << Err();
   const string out = Out();

@@ -154,10 +154,14 @@ class SimComPort : public IComPort {
       if (a.What == panelsim::TSimAction::Kind::Send) {
         due_.push_back({at, Due::Kind::Bytes, a.Bytes, generation_});
       } else if (a.What == panelsim::TSimAction::Kind::Reenumerate) {
-        // The lead leaves and returns once for every re-enumeration the product makes.
+        // The lead leaves and returns once for every re-enumeration the product makes: its
+        // serial port and its USB device go, then the USB device and its port come back.
         for (std::uint32_t i = 0; i < sim_.Config().Reenumerations; ++i) {
-          due_.push_back({at + 400 * (2 * i + 1), Due::Kind::Removal, {}, 0});
-          due_.push_back({at + 400 * (2 * i + 2), Due::Kind::Arrival, {}, 0});
+          const std::uint64_t gone = at + 800 * i + 400;
+          due_.push_back({gone, Due::Kind::Removal, {}, 0});
+          due_.push_back({gone + 1, Due::Kind::Removal, {}, 0});
+          due_.push_back({gone + 400, Due::Kind::Arrival, {}, 0});
+          due_.push_back({gone + 401, Due::Kind::Arrival, {}, 0});
         }
       }
     }

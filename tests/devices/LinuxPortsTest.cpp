@@ -48,6 +48,35 @@ TEST_F(LinuxPortsTest, DevicesNumberedByTheFixedRule) {
   EXPECT_FALSE(ports.DevicePathFor(2));
 }
 
+// Every serial device gets a number of its own, the common ones as before; other drivers' devices
+// are listed too, each keeping its number from run to run.
+TEST_F(LinuxPortsTest, EveryDeviceHasADistinctStableNumber) {
+  for (const char* d : {"/dev/ttyUSB100", "/dev/ttyACM0", "/dev/ttyAMA0", "/dev/ttyXRUSB0", "/dev/ttyXRUSB1",
+                        "/dev/ttyMXUSB3", "/dev/tty7"}) {
+    Touch(d);
+  }
+  fs::create_directories(root + "/sys/ttyXRUSB0/device");
+  fs::create_directories(root + "/sys/ttyMXUSB3/device");
+  fs::create_directories(root + "/sys/tty7/device");  // a virtual console is no serial port
+  auto ports = Ports();
+  const auto names = ports.PortNames();
+  ASSERT_EQ(names.size(), 5u);
+  EXPECT_EQ(ports.DevicePathFor(200), root + "/dev/ttyACM0");
+  EXPECT_EQ(ports.DevicePathFor(2100), root + "/dev/ttyUSB100");
+  EXPECT_EQ(ports.DevicePathFor(300), root + "/dev/ttyAMA0");
+  std::vector<int> vendor;
+  for (const auto& n : names) {
+    const int number = *ComNumberOf(n);
+    if (number >= 10000) vendor.push_back(number);
+  }
+  ASSERT_EQ(vendor.size(), 2u);
+  EXPECT_NE(vendor[0], vendor[1]);
+  EXPECT_EQ(Ports().PortNames(), names);  // the same numbers on the next look
+  // A number taken already moves a device on to the next free one.
+  const int first = VendorComNumbers({"ttyXRUSB0"}, {})[0].second;
+  EXPECT_EQ(VendorComNumbers({"ttyXRUSB0"}, {first})[0].second, first + 1);
+}
+
 TEST_F(LinuxPortsTest, RegisteredLinksWinAndDanglingOnesAreHidden) {
   Touch("/dev/ttyUSB0");
   Touch("/dev/pts-7");

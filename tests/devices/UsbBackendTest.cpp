@@ -5,9 +5,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <vector>
 
+#include "devices/LinuxPorts.h"
 #include "devices/LinuxUsbBackend.h"
 
 namespace tarvex {
@@ -63,6 +65,43 @@ TEST_F(UsbBackend, PortLinksComingAndGoingAreDeviceEvents) {
   EXPECT_FALSE(got.events[1].Arrival);
   EXPECT_TRUE(got.events[2].Arrival);
   EXPECT_EQ(got.events[2].FriendlyName, "COM22");
+}
+
+// A USB serial lead is two device events each way, its USB device and its serial port, as the PC
+// counts them: one re-enumeration after GO is enough to reconnect.
+TEST_F(UsbBackend, ALeadIsItsUsbDeviceAndItsPort) {
+  const std::string ports = root + "/ports";
+  LinuxUsbBackend backend(ports);
+  Collector got;
+  backend.Start([&](const TUsbDeviceEvent& e) { got.Add(e); });
+  std::ofstream(ports + "/" + UsbDeviceEntryName("COM5")) << "/dev/null\n";
+  fs::create_symlink("/dev/null", ports + "/COM5");
+  ASSERT_TRUE(got.WaitFor(2));
+  fs::remove(ports + "/COM5");
+  fs::remove(ports + "/" + UsbDeviceEntryName("COM5"));
+  ASSERT_TRUE(got.WaitFor(4));
+  backend.Stop();
+  ASSERT_EQ(got.events.size(), 4u);
+  EXPECT_EQ(got.events[0].DevType, "USB device");
+  EXPECT_EQ(got.events[1].DevType, "Serial port");
+  EXPECT_TRUE(got.events[0].Arrival && got.events[1].Arrival);
+  EXPECT_FALSE(got.events[2].Arrival || got.events[3].Arrival);
+
+  // From udev: the USB device, and a tty on a USB device; other ttys and USB parts say nothing.
+  TUdevEventInfo usb{"add", "usb", "usb_device", false, "CP2102", "usb", "Silicon Labs", "1-1"};
+  TUdevEventInfo tty{"add", "tty", "", true, "", "cp210x", "", "ttyUSB0"};
+  TUdevEventInfo console{"add", "tty", "", false, "", "", "", "tty3"};
+  TUdevEventInfo iface{"add", "usb", "usb_interface", false, "", "", "", "1-1:1.0"};
+  ASSERT_TRUE(UdevDeviceEvent(usb));
+  ASSERT_TRUE(UdevDeviceEvent(tty));
+  EXPECT_EQ(UdevDeviceEvent(tty)->FriendlyName, "ttyUSB0");
+  EXPECT_FALSE(UdevDeviceEvent(console));
+  EXPECT_FALSE(UdevDeviceEvent(iface));
+  tty.Action = "remove";
+  ASSERT_TRUE(UdevDeviceEvent(tty));
+  EXPECT_FALSE(UdevDeviceEvent(tty)->Arrival);
+  tty.Action = "change";
+  EXPECT_FALSE(UdevDeviceEvent(tty));
 }
 
 TEST_F(UsbBackend, StopEndsReportsAndCanRepeat) {

@@ -47,7 +47,7 @@ struct TProductConfig {
   std::uint32_t FlashPages = 0;      // 0: the catalogue's size for the product code
   std::uint32_t EraseMs = 20;        // per page
   std::uint32_t WriteMs = 6;         // per block
-  std::uint32_t Reenumerations = 2;  // USB leave-and-return cycles after GO
+  std::uint32_t Reenumerations = 1;  // USB leave-and-return cycles after GO
   TFaults Faults;
 };
 

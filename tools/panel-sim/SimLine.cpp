@@ -14,7 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
+
+#include "devices/LinuxPorts.h"
 #include <thread>
 
 namespace tarvex::panelsim {
@@ -127,6 +130,18 @@ bool TSimLine::Register(std::string& error) {
     }
   }
   const fs::path path = dir / ("COM" + std::to_string(com_));
+  // A USB serial lead arrives as its USB device first, then its serial port, as the PC counts
+  // them: the device's entry is made before the port's link.
+  const fs::path usb = dir / UsbDeviceEntryName("COM" + std::to_string(com_));
+  const fs::path usbTmp = dir / (".USB" + std::to_string(com_) + ".tmp" + std::to_string(::getpid()));
+  std::ofstream(usbTmp) << device_ << "\n";
+  fs::rename(usbTmp, usb, ec);
+  if (ec) {
+    fs::remove(usbTmp, ec);
+    error = "cannot create the USB device entry " + usb.string() + ": " + ec.message();
+    return false;
+  }
+  usbEntry_ = usb.string();
   // Made under a temporary name and renamed, so a watcher sees the port appear whole.
   const fs::path tmp = dir / (".COM" + std::to_string(com_) + ".tmp" + std::to_string(::getpid()));
   fs::remove(tmp, ec);
@@ -135,6 +150,7 @@ bool TSimLine::Register(std::string& error) {
   if (ec) {
     fs::remove(tmp, ec);
     error = "cannot create the port link " + path.string() + ": " + ec.message();
+    Unregister();
     return false;
   }
   link_ = path.string();
@@ -142,12 +158,14 @@ bool TSimLine::Register(std::string& error) {
 }
 
 void TSimLine::Unregister() {
-  if (link_.empty()) return;
   std::error_code ec;
-  // Only a link that still names this emulator's device is removed.
-  if (fs::is_symlink(fs::symlink_status(link_, ec)) && fs::read_symlink(link_, ec) == device_)
+  // The port goes first, then its USB device. Only a link that still names this emulator's
+  // device is removed.
+  if (!link_.empty() && fs::is_symlink(fs::symlink_status(link_, ec)) && fs::read_symlink(link_, ec) == device_)
     fs::remove(link_, ec);
   link_.clear();
+  if (!usbEntry_.empty()) fs::remove(usbEntry_, ec);
+  usbEntry_.clear();
 }
 
 void TSimLine::CloseLine() {

@@ -55,6 +55,7 @@ class TSimLine {
   int slave_ = -1;  // held open so the master never sees a hang-up between the program's opens
   std::string device_;
   std::string link_;
+  std::string usbEntry_;  // the ports folder's entry of the lead's USB device
   int com_ = 0;
   std::uint64_t startUs_ = 0;
   std::uint64_t byteUs_ = 0;

@@ -75,7 +75,7 @@ Product:
   --erase-ms N          time to erase one page (default 20)
   --write-ms N          time to program one block (default 6)
   --reenumerate N       USB leave-and-return cycles after GO, each re-creating the port link
-                        (default 2; 0 keeps the line as it is)
+                        (default 1; 0 keeps the line as it is)
   --reenumerate-ms N    how long the lead is gone in each cycle (default 400)
   --replug-ms N         how long an unplugged lead stays out before it comes back (default 1500)
 
