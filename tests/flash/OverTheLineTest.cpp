@@ -508,6 +508,19 @@ TEST_F(OverTheLine, WithoutVerifyNothingIsReadBack) {
   EXPECT_TRUE(FlashMatchesFile());
 }
 
+// A boot loader that NACKs the sync has synchronised already: the update goes on.
+TEST_F(OverTheLine, ANackedSyncIsAnAnswer) {
+  TProductConfig cfg = Panel();
+  cfg.Faults.NackCommand = 0x7F;
+  cfg.Faults.NackCount = 1;
+  StartUpdate(cfg);
+  ASSERT_TRUE(UpdateDone()) << Dump();
+  EXPECT_TRUE(fp.boxes.shown.empty());
+  ASSERT_TRUE(PumpUntil([this] { return !port.Open(); }));
+  StopPanel();
+  EXPECT_TRUE(FlashMatchesFile());
+}
+
 TEST_F(OverTheLine, NacksAreRepeatedFourTimesAndTheFifthGivesUp) {
   TProductConfig cfg = Panel();
   cfg.Faults.NackCommand = 0x31;
