@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/Win32Names.h"
+
 namespace tarvex {
 
 class IComPort;      // serial/ComPortIntf.h
@@ -49,7 +51,6 @@ class ISettingsStore {
 
 // Special folders and the file system ------------------------------------------------------------
 
-inline constexpr int CSIDL_COMMON_APPDATA = 35;
 
 class IFolders {
  public:

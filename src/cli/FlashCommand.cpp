@@ -13,11 +13,10 @@
 
 #include "app/Main.h"
 #include "app/platform/ConsoleServices.h"
-#include "app/platform/LinuxFolders.h"
+#include "app/platform/SystemServices.h"
 #include "cli/Cli.h"
 #include "cli/FlashReport.h"
-#include "devices/LinuxPorts.h"
-#include "devices/LinuxUsbBackend.h"
+#include "devices/PortNames.h"
 #include "firmware/FlashImage.h"
 #include "link/ComsTasks.h"
 #include "serial/PlainMessagePump.h"
@@ -119,9 +118,11 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
     ++boxes_;
     activity_ = true;
   }
-  // The debug log: on standard error with --verbose.
+  // The debug log: on standard error with --verbose, and to the system's debugger output where
+  // it has one of its own.
   void Output(const std::string& line) override {
     if (verbose_) report_.ErrorLine("debug: " + line);
+    if (system_.DebugOutput) system_.DebugOutput->Output(line);
     activity_ = true;
   }
 
@@ -166,10 +167,9 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
 
   // Destroyed in reverse: the window first, the pump last.
   TPlainMessagePump pump_;
+  TSystemServices system_ = MakeSystemServices();
   TNullSettingsStore settings_;
-  LinuxFolders folders_;
   PresetFileDialog dialog_;
-  std::unique_ptr<LinuxPorts> linuxPorts_;
   std::unique_ptr<IComPort> port_;
   std::unique_ptr<TfrmMain> frm_;
 };
@@ -181,37 +181,23 @@ bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
   ResetGlobals();
   CommsJob.reset();
 
-  IPortEnumerator* ports = services_.Ports;
-  if (ports == nullptr) {
-    linuxPorts_ = std::make_unique<LinuxPorts>();
-    ports = linuxPorts_.get();
-  }
+  IPortEnumerator* ports = services_.Ports != nullptr ? services_.Ports : system_.Ports.get();
   if (!services_.MakeComPort) return false;
 
   TPortContext context;
-  if (linuxPorts_) {
-    LinuxPorts* lp = linuxPorts_.get();
-    context.DevicePath = [lp](int n) { return lp->DevicePathFor(n); };
-  }
+  if (services_.Ports == nullptr) context.DevicePath = system_.DevicePath;
   port_ = services_.MakeComPort(context);
   if (!port_) return false;
 
   TPlatform platform;
   platform.Settings = &settings_;
-  platform.Folders = &folders_;
+  platform.Folders = system_.Folders.get();
   platform.MessageBoxes = this;
   platform.FileDialog = &dialog_;
   platform.Ports = ports;
   platform.Pump = &pump_;
   platform.ComPort = port_.get();
-  if (waitReconnect) {
-    const std::string portsDir = linuxPorts_ ? linuxPorts_->PortsDir() : LinuxPorts::DefaultPortsDir();
-    const auto make = services_.MakeUsbBackend;
-    platform.UsbBackend = [make, portsDir]() -> std::unique_ptr<IUsbBackend> {
-      if (make) return make(portsDir);
-      return std::make_unique<LinuxUsbBackend>(portsDir);
-    };
-  }
+  if (waitReconnect) platform.UsbBackend = services_.MakeUsbBackend ? services_.MakeUsbBackend : system_.UsbBackend;
   std::vector<std::string> switches;
   if (noVerify) switches.emplace_back("/NV");
   frm_ = std::make_unique<TfrmMain>(platform, switches);

@@ -29,10 +29,10 @@ struct TPortContext {
 // serial port component; tests put a product emulator behind it.
 struct TFlashServices {
   std::function<std::unique_ptr<IComPort>(const TPortContext&)> MakeComPort;
-  // The serial ports offered; null: the machine's (the ports folder and /dev).
+  // The serial ports offered; null: the system's.
   IPortEnumerator* Ports = nullptr;
-  // The USB watcher for --wait-reconnect, given the ports folder; null: udev and that folder.
-  std::function<std::unique_ptr<IUsbBackend>(const std::string& portsDir)> MakeUsbBackend;
+  // The USB watcher for --wait-reconnect; null: the system's.
+  std::function<std::unique_ptr<IUsbBackend>()> MakeUsbBackend;
   // Standard output is a terminal: the progress bar is redrawn in place.
   bool Terminal = false;
   // The next stop request the user has made since the last call: 0 none, kExitInterrupted

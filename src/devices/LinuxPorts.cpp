@@ -94,14 +94,6 @@ std::vector<std::pair<std::string, int>> VendorComNumbers(std::vector<std::strin
   return out;
 }
 
-std::optional<int> ComNumberOf(const std::string& name) {
-  if (name.size() < 4 || name.compare(0, 3, "COM") != 0) return std::nullopt;
-  const std::string digits = name.substr(3);
-  if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  const int n = std::stoi(digits);
-  if (n < 1 || n > 0xFFFF) return std::nullopt;
-  return n;
-}
 
 LinuxPorts::LinuxPorts(std::string portsDir, std::string devDir, std::string sysTtyDir)
     : portsDir_(std::move(portsDir)), devDir_(std::move(devDir)), sysTtyDir_(std::move(sysTtyDir)) {}

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/Platform.h"
+#include "devices/PortNames.h"
 
 namespace tarvex {
 
@@ -43,16 +44,6 @@ class LinuxPorts : public IPortEnumerator {
   std::string devDir_;
   std::string sysTtyDir_;
 };
-
-// In the ports folder, "USB-COM<n>" stands for the USB device of the lead behind COM<n>: it comes
-// before the port's link and goes after it, as a USB serial lead's two device events do.
-inline constexpr const char* kUsbDeviceEntryPrefix = "USB-";
-inline std::string UsbDeviceEntryName(const std::string& comName) {
-  return kUsbDeviceEntryPrefix + comName;
-}
-
-// "COM7" -> 7; nothing for any other shape.
-std::optional<int> ComNumberOf(const std::string& name);
 
 // The fixed number of a serial device of a known family, by its name under /dev:
 //   ttyS<k>  COM<k+1>    ttyUSB<k> COM<100+k>   ttyACM<k> COM<200+k>   ttyAMA<k> COM<300+k>

@@ -14,10 +14,7 @@
 #include <vector>
 
 #include "app/Main.h"
-#include "app/platform/LinuxFolders.h"
-#include "app/platform/LinuxSettingsStore.h"
-#include "devices/LinuxPorts.h"
-#include "devices/LinuxUsbBackend.h"
+#include "app/platform/SystemServices.h"
 #include "gui/MainWindow.h"
 #include "gui/QtMessagePump.h"
 #include "gui/QtServices.h"
@@ -123,11 +120,15 @@ int RunDesktopProgram(int argc, char** argv) {
     return 1;
   }
 
-  // The demonstration keeps its settings in its own folder: the installer's stay untouched.
-  LinuxSettingsStore settings(demo ? demo->SettingsFile() : LinuxSettingsStore::DefaultFilePath());
-  LinuxFolders folders;
-  // In the demonstration the simulated panel is the only port on offer.
-  LinuxPorts ports = demo ? LinuxPorts(demo->PortsDir(), "", "") : LinuxPorts();
+  // The demonstration keeps its settings in its own folder, the installer's staying untouched, and
+  // offers the simulated panel as the only port.
+  TSystemServicesOptions options;
+  if (demo) {
+    options.SettingsFile = demo->SettingsFile();
+    options.OnlyPortsDir = demo->PortsDir();
+  }
+  TSystemServices system = MakeSystemServices(options);
+  if (system.DebugOutput) SetDebugOutput(system.DebugOutput.get());
   TQtMessageBoxes boxes;
   TQtFileDialog fileDialog;
   TQtShell shell;
@@ -136,22 +137,21 @@ int RunDesktopProgram(int argc, char** argv) {
   SetUiMessagePump(&pump);
 
   TPlatform platform;
-  platform.Settings = &settings;
-  platform.Folders = &folders;
+  platform.Settings = system.Settings.get();
+  platform.Folders = system.Folders.get();
   platform.MessageBoxes = &boxes;
   platform.FileDialog = &fileDialog;
   platform.Shell = &shell;
-  platform.Ports = &ports;
+  platform.Ports = system.Ports.get();
   platform.Advisory = &advisory;
   platform.Pump = &pump;
   // USB leads coming and going refresh the port list and reconnect after an update.
-  const std::string portsDir = ports.PortsDir();
-  platform.UsbBackend = [portsDir] { return std::make_unique<LinuxUsbBackend>(portsDir); };
+  platform.UsbBackend = system.UsbBackend;
   TSerComPort comPort;
   comPort.Baud = 115200;
   comPort.AutoOpen = false;
   comPort.PromptForPort = false;
-  comPort.DevicePath = [&ports](int n) { return ports.DevicePathFor(n); };
+  comPort.DevicePath = system.DevicePath;
   platform.ComPort = &comPort;
 
   int rc = 0;
@@ -180,6 +180,7 @@ int RunDesktopProgram(int argc, char** argv) {
   }
   comPort.SetOpen(false);
   SetUiMessagePump(nullptr);
+  SetDebugOutput(nullptr);
   if (demo) demo->Stop();
   return rc;
 }

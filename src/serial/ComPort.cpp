@@ -3,7 +3,6 @@
 #include <atomic>
 
 #include "app/Globals.h"
-#include "serial/PosixDispatcher.h"
 #include "serial/SerialErrors.h"
 #include "serial/Ticks.h"
 
@@ -20,7 +19,7 @@ std::uintptr_t NextWindowId() {
 // The system's answers for "access denied" and "no such device or path" become the layer's own.
 int TranslateOpenResult(int code) {
   if (code == -kDeviceHeldElsewhere) return ecAlreadyOpen;
-  if (code == -kNoSuchDevice || code == -3) return ecBadId;
+  if (code == -kNoSuchDevice || code == -kNoSuchPath) return ecBadId;
   return code;
 }
 
@@ -85,7 +84,7 @@ void TSerComPort::OpenSequence() {
   }
   if (DeviceLayer != TDeviceLayer::dlWin32) RaiseSerialError(ecNullApi);
 
-  FDispatcher = MakeDispatcher ? MakeDispatcher(this) : std::make_unique<TSerPosixDispatcher>(this);
+  FDispatcher = MakeDispatcher ? MakeDispatcher(this) : MakeDeviceDispatcher(this);
   FDispatcher->DeviceName = "COM" + std::to_string(comNumber_);
   pump_ = UiMessagePump();
   std::weak_ptr<TSerComPort*> weak = self_;

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "serial/MessagePump.h"
 #include "serial/SyncObjects.h"
 #include "serial/Ticks.h"
+#include "serial/Win32Names.h"
 
 namespace tarvex {
 
@@ -29,11 +31,11 @@ inline constexpr std::uint16_t AvailTriggerHandle = 1;
 inline constexpr std::chrono::milliseconds kDeliveryTimeout{3000};
 inline constexpr std::chrono::milliseconds kDispatchWait{50};
 
-// Line escape functions.
-inline constexpr int SETRTS = 3;
-inline constexpr int CLRRTS = 4;
-inline constexpr int SETDTR = 5;
-inline constexpr int CLRDTR = 6;
+// The system errors the port component translates (the numbers the layer's table gives them, the
+// Windows error numbers of a missing device and of one held elsewhere).
+inline constexpr int kNoSuchDevice = 2;         // "file not found"
+inline constexpr int kNoSuchPath = 3;           // "path not found"
+inline constexpr int kDeviceHeldElsewhere = 5;  // "access denied"
 
 // Line options of InitPort.
 inline constexpr std::uint32_t foDtrRaised = 0x01;
@@ -49,22 +51,8 @@ inline constexpr std::uint32_t hwfRequireCTS = 8;
 inline constexpr std::uint32_t swfReceive = 1;
 inline constexpr std::uint32_t swfTransmit = 2;
 
-// Device event bits that steer a pass.
-inline constexpr std::uint32_t EV_BREAK = 0x40;
-inline constexpr std::uint32_t EV_ERR = 0x80;
-inline constexpr std::uint32_t EV_RING = 0x100;
+// Device event bits that steer a pass (EV_BREAK, EV_ERR and EV_RING are the system's names).
 inline constexpr std::uint32_t kModemEvents = 0x2138;
-
-// DTR and RTS control, stop bits.
-inline constexpr std::uint8_t DTR_CONTROL_DISABLE = 0;
-inline constexpr std::uint8_t DTR_CONTROL_ENABLE = 1;
-inline constexpr std::uint8_t DTR_CONTROL_HANDSHAKE = 2;
-inline constexpr std::uint8_t RTS_CONTROL_DISABLE = 0;
-inline constexpr std::uint8_t RTS_CONTROL_ENABLE = 1;
-inline constexpr std::uint8_t RTS_CONTROL_HANDSHAKE = 2;
-inline constexpr std::uint8_t ONESTOPBIT = 0;
-inline constexpr std::uint8_t ONE5STOPBITS = 1;
-inline constexpr std::uint8_t TWOSTOPBITS = 2;
 
 // The device's line settings, whatever the platform calls them.
 struct TDeviceControlBlock {
@@ -253,7 +241,8 @@ class TSerBaseDispatcher {
 
   void* fOwner;
   int fHandle = -1;
-  std::atomic<int> CidEx{-1};
+  // The device: a descriptor, or a Win32 HANDLE's value; -1 when none is open.
+  std::atomic<std::intptr_t> CidEx{-1};
   std::uint32_t LastError = 0;  // DataSection
   std::uint32_t InQue = 0;
   std::uint32_t OutQue = 0;
@@ -326,6 +315,9 @@ class TSerBaseDispatcher {
   bool shutDown_ = false;
   std::atomic<int> deferredError_{0};  // the first device thread failure, reported at the end
 };
+
+// The device side of this platform (POSIX terminals, or Win32 comms) for a port component.
+std::unique_ptr<TSerBaseDispatcher> MakeDeviceDispatcher(void* owner);
 
 // The process-wide list of open dispatchers; a trigger message's lParam names one by its index.
 // nullptr for an index that is out of range or empty.

@@ -8,13 +8,14 @@
 #include <exception>
 #include <functional>
 
+#include "serial/Win32Names.h"
+
 namespace tarvex {
 
 // One message: the work to do on the user-interface thread. It owns whatever it carries (a
 // received frame, say) and frees it when it has run or is dropped.
 using TMessageHandler = std::function<void()>;
 
-inline constexpr int WM_QUIT = 18;
 
 class IMessagePump {
  public:

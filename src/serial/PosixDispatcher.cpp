@@ -122,6 +122,10 @@ std::string DefaultLockDir() {
   return {};
 }
 
+std::unique_ptr<TSerBaseDispatcher> MakeDeviceDispatcher(void* owner) {
+  return std::make_unique<TSerPosixDispatcher>(owner);
+}
+
 TSerPosixDispatcher::TSerPosixDispatcher(void* owner) : TSerBaseDispatcher(owner) {
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd_ < 0) throw std::bad_alloc();
@@ -130,7 +134,7 @@ TSerPosixDispatcher::TSerPosixDispatcher(void* owner) : TSerBaseDispatcher(owner
 TSerPosixDispatcher::~TSerPosixDispatcher() {
   Shutdown();
   JoinDeviceThreads();
-  const int fd = CidEx.exchange(-1);
+  const int fd = static_cast<int>(CidEx.exchange(-1));
   if (fd >= 0) ReleaseDevice(fd);
   ReleaseLockFile();
   if (wakeFd_ >= 0) ::close(wakeFd_);
@@ -454,7 +458,7 @@ int TSerPosixDispatcher::CloseCom() {
     // Under the ring's lock: a PutString writing straight to the device never meets a closed
     // (or reused) descriptor.
     std::lock_guard lock(OutputSection);
-    const int fd = CidEx.exchange(-1);
+    const int fd = static_cast<int>(CidEx.exchange(-1));
     if (fd >= 0) r = ReleaseDevice(fd);
   }
   std::lock_guard lock(DataSection);

@@ -22,10 +22,6 @@
 
 namespace tarvex {
 
-// The system errors the port component translates (the numbers the layer's table gives them).
-inline constexpr int kNoSuchDevice = 2;         // "file not found"
-inline constexpr int kDeviceHeldElsewhere = 5;  // "access denied"
-
 // The one place a device's error number becomes a result of the layer: a missing device -2, a
 // device held elsewhere -5, a refused permission ecPermissionDenied, anything else the system's
 // own error with its own text (SystemErrorCode).
@@ -88,7 +84,7 @@ class TSerPosixDispatcher : public TSerBaseDispatcher {
   int ReleaseDevice(int fd);
   // Asks the driver to hand over received bytes at once (a USB adapter's latency timer).
   void RequestLowLatency(int fd);
-  [[nodiscard]] int Fd() const { return CidEx.load(); }
+  [[nodiscard]] int Fd() const { return static_cast<int>(CidEx.load()); }
 
   int wakeFd_ = -1;          // an event descriptor that ends the device threads' waits at close
   std::string lockFile_;     // the UUCP lock file this port holds, empty when none

@@ -12,25 +12,24 @@ namespace {
 
 constexpr std::size_t kMaxMessage = 255;
 
-// The platform's words for an error number, on one line; empty when it has none.
-std::string PlatformErrorText(std::int64_t number) {
-  if (number <= 0 || number > 0x7FFFFFFF) return {};
-  const int n = static_cast<int>(number);
-  std::string text = std::error_code(n, std::generic_category()).message();
-  // glibc invents "Unknown error N" for numbers it does not know: that is no text at all.
-  if (text.rfind("Unknown error", 0) == 0) return {};
+}  // namespace
+
+std::string OneLineMessage(std::string text) {
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 32) c = ' ';
   }
   std::string folded;
   folded.reserve(text.size());
   for (char c : text) {
-    if (c == ' ' && !folded.empty() && folded.back() == ' ') continue;
+    if (c == ' ' && (folded.empty() || folded.back() == ' ')) continue;
     folded.push_back(c);
   }
+  while (!folded.empty() && folded.back() == ' ') folded.pop_back();
   if (folded.size() > kMaxMessage) folded.resize(kMaxMessage);
   return folded;
 }
+
+namespace {
 
 [[noreturn]] void RaiseMapped(int code) {
   switch (code) {
@@ -110,7 +109,7 @@ ESerialException::ESerialException(int code) : std::runtime_error(SerialErrorTex
 std::string SerialErrorText(std::int64_t code) {
   const std::int64_t key = code < 0 ? -code : code;
   if (key > -kSystemErrorBase && key <= -kSystemErrorLast) {
-    const std::string system = PlatformErrorText(key + kSystemErrorBase);
+    const std::string system = SystemErrorText(key + kSystemErrorBase);
     std::string text = "Serial device error: " + (system.empty() ? "error " + std::to_string(key + kSystemErrorBase) : system);
     if (text.size() > kMaxMessage) text.resize(kMaxMessage);
     return text;
@@ -134,7 +133,7 @@ std::string SerialErrorText(std::int64_t code) {
       hi = mid;
     }
   }
-  return PlatformErrorText(key);
+  return SystemErrorText(key);
 }
 
 int RaiseSerialError(int code, bool componentLoading) {

@@ -156,6 +156,12 @@ int RaiseSerialError(int code, bool componentLoading = false);
 // table, else the platform's own text for that error number, else empty.
 std::string SerialErrorText(std::int64_t code);
 
+// The system's own words for one of its error numbers (errno, or a Windows error code) on one
+// line, at most 255 characters; empty when it has none.
+std::string SystemErrorText(std::int64_t number);
+// Control characters made blanks, runs of blanks made one, at most 255 characters.
+std::string OneLineMessage(std::string text);
+
 struct TSerialMessageEntry {
   std::int32_t Code;
   const char* Text;

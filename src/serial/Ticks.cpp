@@ -12,16 +12,9 @@ namespace {
 std::atomic<ITickClock*> gClock{nullptr};
 std::atomic<IMessagePump*> gUiPump{nullptr};
 
-std::uint32_t MonotonicMilliseconds() {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  // Wraps every 49.7 days like the counter the tick arithmetic was made for.
-  return static_cast<std::uint32_t>(
-      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
-}
-
 std::uint32_t ClockMilliseconds() {
   ITickClock* clock = gClock.load(std::memory_order_acquire);
-  return clock != nullptr ? clock->Milliseconds() : MonotonicMilliseconds();
+  return clock != nullptr ? clock->Milliseconds() : SystemMilliseconds();
 }
 
 // Ticks counted in one turn of the 32-bit millisecond counter. A timer that spans the turn counts

@@ -25,6 +25,9 @@ class ITickClock {
 };
 // nullptr restores the monotonic clock. The caller keeps ownership.
 void SetTickClock(ITickClock* clock);
+// The system's millisecond counter (the multimedia timer on Windows, the monotonic clock
+// elsewhere); it wraps every 49.7 days.
+std::uint32_t SystemMilliseconds();
 
 std::uint32_t CurrentTick();
 void StartTickTimer(TTickTimer& timer, std::int32_t ticks);

@@ -95,7 +95,7 @@ class FlashCommand : public ::testing::Test {
       port = p.get();
       return p;
     };
-    services.MakeUsbBackend = [this](const string&) { return std::make_unique<test::SimUsbHandle>(usb); };
+    services.MakeUsbBackend = [this] { return std::make_unique<test::SimUsbHandle>(usb); };
     services.TakeStopRequest = stopRequest;
     services.IdentifyTicks = identifyTicks;
     services.StallTicks = stallTicks;

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/platform/LinuxSettingsStore.h"
-#include "devices/LinuxPorts.h"
+#include "app/platform/SystemServices.h"
+#include "devices/PortNames.h"
 
 namespace tarvex {
 
@@ -107,8 +107,10 @@ bool TDemoSession::Launch(const TDemoConfig& config, std::string& error) {
   ::close(out[0]);
   if (!ready) return false;
 
-  LinuxSettingsStore store(settingsFile_);
-  if (auto key = store.OpenKey(kSettingsKey, true)) {
+  TSystemServicesOptions options;
+  options.SettingsFile = settingsFile_;
+  const TSystemServices system = MakeSystemServices(options);
+  if (auto key = system.Settings->OpenKey(kSettingsKey, true)) {
     // The simulated panel's port is chosen already.
     key->WriteInteger("USB-Bridge Port", com_);
     if (!config.SampleFolder.empty()) key->WriteString("Last Folder", config.SampleFolder + "/");

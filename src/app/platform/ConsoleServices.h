@@ -1,6 +1,5 @@
 // Console implementations of the user-facing seams, for the command-line front end: message boxes
-// become lines on standard error, the file dialog answers with a file chosen in advance, and the
-// shell hands files and addresses to xdg-open.
+// become lines on standard error, and the file dialog answers with a file chosen in advance.
 #pragma once
 
 #include <functional>
@@ -29,11 +28,6 @@ class PresetFileDialog : public IFileDialog {
  public:
   std::string Answer;
   std::optional<std::string> Execute(const TOpenDialogOptions& options) override;
-};
-
-class XdgShell : public IShell {
- public:
-  void Open(const std::string& target) override;
 };
 
 }  // namespace tarvex
