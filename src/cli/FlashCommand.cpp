@@ -191,7 +191,7 @@ bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
 
   TPlatform platform;
   platform.Settings = &settings_;
-  platform.Folders = system_.Folders.get();
+  platform.Folders = services_.Folders != nullptr ? services_.Folders : system_.Folders.get();
   platform.MessageBoxes = this;
   platform.FileDialog = &dialog_;
   platform.Ports = ports;

@@ -31,6 +31,8 @@ struct TFlashServices {
   std::function<std::unique_ptr<IComPort>(const TPortContext&)> MakeComPort;
   // The serial ports offered; null: the system's.
   IPortEnumerator* Ports = nullptr;
+  // The data folders; null: the system's.
+  IFolders* Folders = nullptr;
   // The USB watcher for --wait-reconnect; null: the system's.
   std::function<std::unique_ptr<IUsbBackend>()> MakeUsbBackend;
   // Standard output is a terminal: the progress bar is redrawn in place.

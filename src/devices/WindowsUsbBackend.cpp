@@ -1,11 +1,12 @@
 #include "devices/WindowsUsbBackend.h"
 
+#include "serial/Win32Names.h"
+// after windows.h, which it needs
 #include <dbt.h>
 
 #include <chrono>
 #include <vector>
 
-#include "serial/Win32Names.h"
 #include "serial/Win32Text.h"
 
 namespace tarvex {

@@ -16,14 +16,12 @@ constexpr DWORD kReadChunk = 256;
 constexpr DWORD kIoSliceMs = 100;
 constexpr std::chrono::milliseconds kThreadStartWait{3000};
 constexpr std::chrono::milliseconds kFlushAckWait{5000};
-// The events the status thread waits for; input wakes the read thread by itself (below).
-constexpr DWORD kModemEventMask = EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
-constexpr DWORD kLineEventMask = EV_BREAK | EV_ERR;
+// The events the status thread waits for: input (which wakes the read thread at once), the line's
+// errors, and the modem lines where the device has them.
+constexpr DWORD kModemEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
+constexpr DWORD kLineEventMask = EV_RXCHAR | EV_BREAK | EV_ERR;
 constexpr DWORD kReportedEvents = 0x21F8;
-
-// A read returns at once with what is there; with nothing there it waits for the first byte, at
-// most 50 ms. The read thread so takes input the moment it arrives, whether or not the driver
-// reports EV_RXCHAR (an emulated port may not), and still looks at a stop request every 50 ms.
+// The read thread looks at the device at least this often, woken or not.
 constexpr DWORD kReadWaitMs = 50;
 
 struct TWin32Event {
@@ -83,10 +81,9 @@ int TSerWin32Dispatcher::OpenCom(const std::string& comName, std::uint32_t, std:
 
 int TSerWin32Dispatcher::DeviceSetup(std::uint32_t inSize, std::uint32_t outSize) {
   if (!SetupComm(Device(), inSize, outSize)) return TranslateWin32Error(GetLastError());
+  // A read returns at once with what is there.
   COMMTIMEOUTS to{};
   to.ReadIntervalTimeout = MAXDWORD;
-  to.ReadTotalTimeoutMultiplier = MAXDWORD;
-  to.ReadTotalTimeoutConstant = kReadWaitMs;
   if (!SetCommTimeouts(Device(), &to)) return TranslateWin32Error(GetLastError());
   return 0;
 }
@@ -106,7 +103,7 @@ bool TSerWin32Dispatcher::CheckPort(const std::string& comName) {
 // ---- Line state ------------------------------------------------------------------------------------
 
 int TSerWin32Dispatcher::DeviceGetState(TDeviceControlBlock& dcb) {
-  DCB d{};
+  ::DCB d{};
   d.DCBlength = sizeof d;
   if (!GetCommState(Device(), &d)) return -1;
   dcb.BaudRate = d.BaudRate;
@@ -132,7 +129,7 @@ int TSerWin32Dispatcher::DeviceGetState(TDeviceControlBlock& dcb) {
 }
 
 int TSerWin32Dispatcher::DeviceSetState(const TDeviceControlBlock& dcb) {
-  DCB d{};
+  ::DCB d{};
   d.DCBlength = sizeof d;
   if (!GetCommState(Device(), &d)) return TranslateWin32Error(GetLastError());
   d.BaudRate = dcb.BaudRate;
@@ -322,16 +319,30 @@ void TSerWin32Dispatcher::ReadThreadMain() {
   TWin32Event event;
   int result = event.h == nullptr ? ecTapiNoMem : 0;
   while (result == 0 && !KillThreads) {
+    const DWORD w = WaitForSingleObject(serialEvent_, kReadWaitMs);
+    if (KillThreads) break;
+    if (w != WAIT_OBJECT_0 && w != WAIT_TIMEOUT) {
+      result = ecDeviceRead;
+      break;
+    }
+    if (!DrainDevice(event.h, result)) break;
+  }
+  if (result != 0) FailFromDeviceThread(result);
+  ThreadStopped(TSerThreadKind::tkRead, 0);
+}
+
+bool TSerWin32Dispatcher::DrainDevice(HANDLE event, int& result) {
+  for (;;) {
     std::unique_ptr<TDataBuffer> chunk;
     try {
       chunk = std::make_unique<TDataBuffer>(static_cast<std::int32_t>(kReadChunk));
     } catch (const std::exception&) {
       result = ecTapiNoMem;
-      break;
+      return false;
     }
     DWORD err = 0;
-    const int n = ReadChunk(event.h, reinterpret_cast<char*>(chunk->FData.get()), kReadChunk, err);
-    if (KillThreads) break;
+    const int n = ReadChunk(event, reinterpret_cast<char*>(chunk->FData.get()), kReadChunk, err);
+    if (KillThreads) return false;
     if (n > 0) {
       chunk->FDataUsed = n;
       FQueue.Push(std::move(chunk));
@@ -340,11 +351,10 @@ void TSerWin32Dispatcher::ReadThreadMain() {
     if (n < 0) {
       // A device closed under the thread is a stop, not a failure; anything else is the lead gone.
       if (err != ERROR_INVALID_HANDLE) result = ecDeviceRead;
-      break;
+      return false;
     }
+    return true;  // all there was
   }
-  if (result != 0) FailFromDeviceThread(result);
-  ThreadStopped(TSerThreadKind::tkRead, 0);
 }
 
 void TSerWin32Dispatcher::StatusThreadMain() {
@@ -398,6 +408,7 @@ void TSerWin32Dispatcher::StatusThreadMain() {
       result = ecDeviceRead;
       break;
     }
+    if ((got & EV_RXCHAR) != 0) SetEvent(serialEvent_);
     if ((got & kReportedEvents) != 0) {
       try {
         FQueue.Push(std::make_unique<TStatusBuffer>(got));

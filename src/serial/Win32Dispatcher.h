@@ -51,6 +51,9 @@ class TSerWin32Dispatcher : public TSerBaseDispatcher {
   void ReadThreadMain();
   void StatusThreadMain();
   void WriteThreadMain();
+  // Reads until the device has nothing more; false when the thread is to stop (result set on a
+  // failure).
+  bool DrainDevice(HANDLE event, int& result);
   // Bytes read into the buffer (0 when none), or -1 on a failure (err holds the system error).
   int ReadChunk(HANDLE event, char* buffer, DWORD size, DWORD& err);
   // 0, or the write thread's failure code.

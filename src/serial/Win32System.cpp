@@ -1,12 +1,13 @@
 // The system's clock and error texts on Windows: the multimedia timer at a resolution of one
 // millisecond for the program's whole run, and FormatMessageW.
+#include "serial/Win32Names.h"
+// after windows.h, which it needs
 #include <mmsystem.h>
 
 #include <string>
 
 #include "serial/SerialErrors.h"
 #include "serial/Ticks.h"
-#include "serial/Win32Names.h"
 #include "serial/Win32Text.h"
 
 namespace tarvex {

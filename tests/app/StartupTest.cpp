@@ -9,9 +9,21 @@ namespace {
 
 constexpr const char* kKey = "Software\\Tarvex Ltd\\Tarvex Flash Programer\\1.20.0.0";
 
+// A folder path with the system's separator, as the program forms them.
+std::string S(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = kPathSep;
+  }
+  return path;
+}
+
 class Startup : public ::testing::Test {
  protected:
-  void SetUp() override { ResetGlobals(); }
+  void SetUp() override {
+    ResetGlobals();
+    fp.folders.base = S("/data");
+    fp.folders.existing = {S("/data")};
+  }
   void TearDown() override { ResetGlobals(); }
   test::FakePlatform fp;
 };
@@ -19,9 +31,9 @@ class Startup : public ::testing::Test {
 TEST_F(Startup, FirstStartCreatesTheFoldersParentsFirst) {
   TfrmMain frm(fp.Get(), {});
   frm.FormCreate();
-  const std::vector<std::string> expected = {"/data/Tarvex Ltd/", "/data/Tarvex Ltd/Flash Programmer/",
-                                             "/data/Tarvex Ltd/Flash Programmer/Logs/",
-                                             "/data/Tarvex Ltd/Flash Programmer/Firmware/"};
+  const std::vector<std::string> expected = {S("/data/Tarvex Ltd/"), S("/data/Tarvex Ltd/Flash Programmer/"),
+                                             S("/data/Tarvex Ltd/Flash Programmer/Logs/"),
+                                             S("/data/Tarvex Ltd/Flash Programmer/Firmware/")};
   EXPECT_EQ(fp.folders.created, expected);
   EXPECT_EQ(LogsFolder, expected[2]);
   EXPECT_EQ(FirmwareFolder, expected[3]);
@@ -39,23 +51,23 @@ TEST_F(Startup, FirstStartCreatesTheFoldersParentsFirst) {
 }
 
 TEST_F(Startup, ABareAccountGetsItsDataFolderMadeFirst) {
-  fp.folders.base = "/home/u/.local/share";
-  fp.folders.existing = {"/home", "/home/u"};
+  fp.folders.base = S("/home/u/.local/share");
+  fp.folders.existing = {S("/home"), S("/home/u")};
   TfrmMain frm(fp.Get(), {});
   frm.FormCreate();
   ASSERT_GE(fp.folders.created.size(), 3u);
-  EXPECT_EQ(fp.folders.created[0], "/home/u/.local");
-  EXPECT_EQ(fp.folders.created[1], "/home/u/.local/share");
-  EXPECT_EQ(fp.folders.created.back(), "/home/u/.local/share/Tarvex Ltd/Flash Programmer/Firmware/");
+  EXPECT_EQ(fp.folders.created[0], S("/home/u/.local"));
+  EXPECT_EQ(fp.folders.created[1], S("/home/u/.local/share"));
+  EXPECT_EQ(fp.folders.created.back(), S("/home/u/.local/share/Tarvex Ltd/Flash Programmer/Firmware/"));
 }
 
 TEST_F(Startup, ExistingFoldersAreKeptAndFailuresPassedOverSilently) {
-  fp.folders.existing = {"/data", "/data/Tarvex Ltd/", "/data/Tarvex Ltd/Flash Programmer/"};
-  fp.folders.refuse = {"/data/Tarvex Ltd/Flash Programmer/Logs/"};
+  fp.folders.existing = {S("/data"), S("/data/Tarvex Ltd/"), S("/data/Tarvex Ltd/Flash Programmer/")};
+  fp.folders.refuse = {S("/data/Tarvex Ltd/Flash Programmer/Logs/")};
   TfrmMain frm(fp.Get(), {});
   frm.FormCreate();
-  EXPECT_EQ(fp.folders.created, std::vector<std::string>{"/data/Tarvex Ltd/Flash Programmer/Firmware/"});
-  EXPECT_EQ(LogsFolder, "/data/Tarvex Ltd/Flash Programmer/Logs/");
+  EXPECT_EQ(fp.folders.created, std::vector<std::string>{S("/data/Tarvex Ltd/Flash Programmer/Firmware/")});
+  EXPECT_EQ(LogsFolder, S("/data/Tarvex Ltd/Flash Programmer/Logs/"));
   EXPECT_TRUE(fp.boxes.shown.empty());
 }
 
@@ -63,7 +75,7 @@ TEST_F(Startup, NoCommonDataFolderPutsTheFoldersAtTheRoot) {
   fp.folders.base = "";
   TfrmMain frm(fp.Get(), {});
   frm.FormCreate();
-  EXPECT_EQ(FirmwareFolder, "/Tarvex Ltd/Flash Programmer/Firmware/");
+  EXPECT_EQ(FirmwareFolder, S("/Tarvex Ltd/Flash Programmer/Firmware/"));
 }
 
 TEST_F(Startup, StoredSettingsAreRead) {

@@ -55,11 +55,9 @@ class FlashCommand : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetGlobals();
-    char tmpl[] = "/tmp/tarvex-cli-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    temp = std::make_unique<test::TempDir>("tarvex-cli");
+    dir = fs::u8path(temp->Path());
+    folders.base = (dir / "data").string();
     fs::create_directories(dir / "data");
     SetTickClock(&clock);
     ports.names = {"COM3", "COM7"};
@@ -68,7 +66,7 @@ class FlashCommand : public ::testing::Test {
   void TearDown() override {
     SetTickClock(nullptr);
     ResetGlobals();
-    fs::remove_all(dir);
+    temp.reset();
   }
 
   void WriteFile(const string& name, const string& text) const {
@@ -97,6 +95,7 @@ class FlashCommand : public ::testing::Test {
     };
     services.MakeUsbBackend = [this] { return std::make_unique<test::SimUsbHandle>(usb); };
     services.TakeStopRequest = stopRequest;
+    services.Folders = &folders;
     services.IdentifyTicks = identifyTicks;
     services.StallTicks = stallTicks;
     args.insert(args.begin(), "flash");
@@ -128,8 +127,10 @@ class FlashCommand : public ::testing::Test {
     }
     return any;
   }
+  // As the program forms it, with the system's separator.
   [[nodiscard]] string LogsFolderPath() const {
-    return (dir / "data" / "Tarvex Ltd" / "Flash Programmer" / "Logs").string();
+    const string sep(1, kPathSep);
+    return (dir / "data").string() + sep + "Tarvex Ltd" + sep + "Flash Programmer" + sep + "Logs";
   }
 
   test::FastClock clock{20};
@@ -150,6 +151,8 @@ class FlashCommand : public ::testing::Test {
                                                          string("\x31\xCE", 2)));
   }
   fs::path dir;
+  std::unique_ptr<test::TempDir> temp;
+  test::RealFolders folders;
 };
 
 TEST_F(FlashCommand, FullUpdatePrintsProductFileRowsProgressAndTheLog) {
@@ -205,7 +208,7 @@ TEST_F(FlashCommand, FailedVerifyStillStartsTheTargetAndPointsAtTheReport) {
   EXPECT_EQ(r.code, cli::kExitVerifyFailed) << r.out << r.err;
   EXPECT_TRUE(r.OutHas("Verifying flash data...FAILED!"));
   EXPECT_TRUE(r.OutHas("Running target application: OK"));
-  const string report = LogsFolderPath() + "/Verification Data.txt";
+  const string report = LogsFolderPath() + kPathSep + "Verification Data.txt";
   EXPECT_TRUE(fs::exists(report));
   EXPECT_NE(r.err.find("differences are in " + report), string::npos) << r.err;
   EXPECT_FALSE(r.OutHas("Update complete: firmware 2.05 started."));

@@ -1,7 +1,6 @@
 // Builds HEX text and temporary files for the firmware tests, the fuzzer's seeds and the benchmark.
 #pragma once
 
-#include <stdlib.h>  // mkdtemp
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "support/TempDir.h"
 
 namespace tarvex::test {
 
@@ -73,34 +74,5 @@ inline std::string FullImageHex(std::uint32_t pages, std::uint8_t code, std::uin
   s += kEof + "\r\n";
   return s;
 }
-
-// A file in a fresh temporary folder, removed with the object. Without a folder of its own it
-// throws: falling back to a shared folder would have the destructor remove that folder's files.
-class TempDir {
- public:
-  TempDir() {
-    std::error_code ec;
-    std::string tmpl = (std::filesystem::temp_directory_path(ec) / "tarvex-fw-XXXXXX").string();
-    if (ec) throw std::runtime_error("no temporary folder: " + ec.message());
-    if (mkdtemp(tmpl.data()) == nullptr)
-      throw std::runtime_error("cannot make a temporary folder in " + tmpl);
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] const std::string& Path() const { return path_; }
-  std::string Write(const std::string& name, const std::string& content) const {
-    const std::string file = path_ + "/" + name;
-    std::ofstream(file, std::ios::binary) << content;
-    return file;
-  }
-
- private:
-  std::string path_;
-};
 
 }  // namespace tarvex::test

@@ -264,6 +264,8 @@ TEST_F(HexLoad, FilesThatAreNotHexFailCleanly) {
   EXPECT_EQ(info.ProductCode, 0);
 }
 
+#ifndef _WIN32
+// Permissions and /proc are Linux's.
 TEST_F(HexLoad, UnreadableFileFails) {
   const auto file = dir.Write("locked.hex", Lines({ExtAddr(0x0800), Data(0, {1}), kEof}));
   ASSERT_EQ(chmod(file.c_str(), 0), 0);
@@ -277,6 +279,7 @@ TEST_F(HexLoad, UnreadableFileFails) {
   ReadFileIdentity("/proc/self/mem", info);
   EXPECT_EQ(info.ProductCode, 0);
 }
+#endif
 
 }  // namespace
 }  // namespace tarvex
@@ -287,14 +290,23 @@ namespace {
 // Without a folder of its own the helper fails the test; it must never fall back to a shared one
 // that its destructor would then empty.
 TEST(TempDirHelper, RefusesToFallBackToASharedFolder) {
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old != nullptr ? old : "";
-  ::setenv("TMPDIR", "/nonexistent/tarvex-no-such-folder", 1);
+  // The variables the system's temporary folder is taken from, on Linux and on Windows.
+  const char* names[] = {"TMPDIR", "TMP", "TEMP"};
+  std::string saved[3];
+  bool had[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    const char* v = std::getenv(names[i]);
+    had[i] = v != nullptr;
+    if (v != nullptr) saved[i] = v;
+    test::SetEnv(names[i], "/nonexistent/tarvex-no-such-folder");
+  }
   EXPECT_THROW(test::TempDir(), std::runtime_error);
-  if (old != nullptr) {
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
+  for (int i = 0; i < 3; ++i) {
+    if (had[i]) {
+      test::SetEnv(names[i], saved[i]);
+    } else {
+      test::UnsetEnv(names[i]);
+    }
   }
 }
 

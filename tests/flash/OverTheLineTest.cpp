@@ -473,7 +473,7 @@ TEST_F(OverTheLine, AWholeUpdateWritesTheFileAndRunsTheNewFirmware) {
   ASSERT_NE(entry, t.end());
   ASSERT_NE(sync, t.end());
   EXPECT_GE(sync->ms - entry->ms, 200u);
-  EXPECT_LE(sync->ms - entry->ms, 400u);
+  EXPECT_LE(sync->ms - entry->ms, 1000u);  // a loaded machine may be late, never early
   StopPanel();
   EXPECT_TRUE(FlashMatchesFile());
 }
