@@ -83,6 +83,25 @@ void LogDebug(const std::string& text) {
   std::cerr << text << '\n';
 }
 
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string s = path.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+std::FILE* OpenFileUtf8(const std::string& utf8, const char* mode) {
+#ifdef _WIN32
+  const std::filesystem::path p = PathOf(utf8);
+  const std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(p.c_str(), wmode.c_str());
+#else
+  return std::fopen(utf8.c_str(), mode);
+#endif
+}
+
 std::string Format(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -126,6 +128,15 @@ class IDebugOutput {
 void LogDebug(const std::string& text);
 // Installs the sink (nullptr restores standard error). The caller keeps ownership.
 void SetDebugOutput(IDebugOutput* sink);
+
+// File names ---------------------------------------------------------------------------------
+
+// The program holds every path as UTF-8; these hand it to the file system as the system takes it
+// (wide characters on Windows), so "Überwachung.hex" opens everywhere.
+std::filesystem::path PathOf(const std::string& utf8);
+std::string Utf8Of(const std::filesystem::path& path);
+// fopen by a UTF-8 name; nullptr on failure.
+std::FILE* OpenFileUtf8(const std::string& utf8, const char* mode);
 
 // Formatting ---------------------------------------------------------------------------------
 

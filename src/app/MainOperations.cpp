@@ -103,7 +103,7 @@ bool TfrmMain::VerifyImages() {
 void TfrmMain::WriteVerifyReport() {
   VerifyReportWritten = false;
   const std::string path = LogsFolder + kVerifyReportFile;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
   const auto failed = [this, &path] {
     const std::string text = Format("Unable to write the verification report \"%s\".", path.c_str());
     LogDebug(text);

@@ -51,7 +51,6 @@ class ISettingsStore {
 
 // Special folders and the file system ------------------------------------------------------------
 
-
 class IFolders {
  public:
   virtual ~IFolders() = default;

@@ -197,7 +197,8 @@ bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
   platform.Ports = ports;
   platform.Pump = &pump_;
   platform.ComPort = port_.get();
-  if (waitReconnect) platform.UsbBackend = services_.MakeUsbBackend ? services_.MakeUsbBackend : system_.UsbBackend;
+  if (waitReconnect)
+    platform.UsbBackend = services_.MakeUsbBackend ? services_.MakeUsbBackend : system_.UsbBackend;
   std::vector<std::string> switches;
   if (noVerify) switches.emplace_back("/NV");
   frm_ = std::make_unique<TfrmMain>(platform, switches);
@@ -355,8 +356,8 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
   // The firmware file, judged against that product.
   Handle([&] { f.btnNextClick(); });
   std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
-  dialog_.Answer = ec ? file : absolute.string();
+  const std::filesystem::path absolute = std::filesystem::absolute(PathOf(file), ec);
+  dialog_.Answer = ec ? file : Utf8Of(absolute);
   Handle([&] { f.btnOpenHexClick(); });
   if (!f.edFileName.Caption().empty()) PrintFile();
   if (!FileReady) return Fail(kExitFileRefused, "the file cannot be used for this product");

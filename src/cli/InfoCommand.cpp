@@ -56,7 +56,7 @@ void PrintPages(std::ostream& out) {
 }
 
 bool DumpImage(const std::string& path) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(PathOf(path), std::ios::binary | std::ios::trunc);
   for (const auto& page : FileMemory) {
     f.write(reinterpret_cast<const char*>(page.Data), sizeof page.Data);
   }

@@ -94,7 +94,6 @@ std::vector<std::pair<std::string, int>> VendorComNumbers(std::vector<std::strin
   return out;
 }
 
-
 LinuxPorts::LinuxPorts(std::string portsDir, std::string devDir, std::string sysTtyDir)
     : portsDir_(std::move(portsDir)), devDir_(std::move(devDir)), sysTtyDir_(std::move(sysTtyDir)) {}
 

@@ -13,14 +13,16 @@ namespace tarvex {
 
 namespace {
 
-constexpr GUID kUsbDeviceInterface = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+constexpr GUID kUsbDeviceInterface = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 constexpr const wchar_t* kWindowClass = L"TarvexUsbNotifier";
 
 std::string ReadRegString(HKEY key, const wchar_t* name) {
   wchar_t data[512] = {};
   DWORD size = sizeof data - sizeof(wchar_t);
   DWORD type = 0;
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS) return {};
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+    return {};
   if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
   return Utf8FromWide(std::wstring(data));
 }
@@ -56,8 +58,8 @@ void Describe(const std::string& path, TUsbDeviceEvent& e) {
     for (const auto& sub : SubKeys(HKEY_LOCAL_MACHINE, storage + L"\\" + kind)) {
       if (sub.compare(0, instance.size(), instance) != 0) continue;
       HKEY k = nullptr;
-      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (storage + L"\\" + kind + L"\\" + sub).c_str(), 0, KEY_READ, &k) !=
-          ERROR_SUCCESS) {
+      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (storage + L"\\" + kind + L"\\" + sub).c_str(), 0, KEY_READ,
+                        &k) != ERROR_SUCCESS) {
         continue;
       }
       e.DriverName = ReadRegString(k, L"DeviceDesc");
@@ -72,8 +74,8 @@ void Describe(const std::string& path, TUsbDeviceEvent& e) {
 LRESULT CALLBACK NotifierProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_DEVICECHANGE && (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-    auto* report =
-        reinterpret_cast<std::function<void(const TUsbDeviceEvent&)>*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* report = reinterpret_cast<std::function<void(const TUsbDeviceEvent&)>*>(
+        GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (header != nullptr && header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE && report != nullptr &&
         *report) {
       const auto* iface = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
@@ -116,11 +118,14 @@ WindowsUsbBackend::~WindowsUsbBackend() {
 void WindowsUsbBackend::Start(std::function<void(const TUsbDeviceEvent&)> report) {
   if (thread_.joinable()) return;
   report_ = std::move(report);
-  ready_ = false;
+  {
+    std::lock_guard lock(readyLock_);
+    ready_ = false;
+  }
   thread_ = std::thread([this] { Run(); });
   // The window exists (or could not be made) before Start returns, so Stop always finds it.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (!ready_ && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  std::unique_lock lock(readyLock_);
+  readyCv_.wait_for(lock, std::chrono::seconds(10), [this] { return ready_; });
 }
 
 void WindowsUsbBackend::Stop() {
@@ -137,9 +142,15 @@ void WindowsUsbBackend::Run() {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = kWindowClass;
   RegisterClassExW(&wc);  // a second registration of the class fails harmlessly
-  const HWND hwnd = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-  if (hwnd == nullptr) {
+  const HWND hwnd =
+      CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  const auto tellReady = [this] {
+    std::lock_guard lock(readyLock_);
     ready_ = true;
+    readyCv_.notify_all();
+  };
+  if (hwnd == nullptr) {
+    tellReady();
     return;
   }
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&report_));
@@ -149,7 +160,7 @@ void WindowsUsbBackend::Run() {
   filter.dbcc_classguid = kUsbDeviceInterface;
   const HDEVNOTIFY notify = RegisterDeviceNotificationW(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
   window_ = reinterpret_cast<std::uintptr_t>(hwnd);
-  ready_ = true;
+  tellReady();
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -37,7 +39,9 @@ class WindowsUsbBackend : public IUsbBackend {
   std::function<void(const TUsbDeviceEvent&)> report_;
   std::thread thread_;
   std::atomic<std::uintptr_t> window_{0};
-  std::atomic<bool> ready_{false};
+  std::mutex readyLock_;
+  std::condition_variable readyCv_;
+  bool ready_ = false;
 };
 
 }  // namespace tarvex

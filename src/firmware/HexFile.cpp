@@ -113,9 +113,9 @@ class TFileSource final : public IChunkSource {
 // Opens a regular file for reading; nothing for a missing file, a folder, a device or a pipe.
 std::unique_ptr<TFileSource> OpenHexFile(const std::string& fileName) {
   std::error_code ec;
-  const auto st = std::filesystem::status(fileName, ec);
+  const auto st = std::filesystem::status(PathOf(fileName), ec);
   if (ec || !std::filesystem::is_regular_file(st)) return nullptr;
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
+  std::FILE* f = OpenFileUtf8(fileName, "rb");
   if (f == nullptr) return nullptr;
   return std::make_unique<TFileSource>(f);
 }

@@ -16,7 +16,6 @@ namespace tarvex {
 // received frame, say) and frees it when it has run or is dropped.
 using TMessageHandler = std::function<void()>;
 
-
 class IMessagePump {
  public:
   virtual ~IMessagePump() = default;

@@ -1,11 +1,11 @@
 #include "serial/PosixDispatcher.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
-#include <linux/serial.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -65,7 +65,8 @@ std::string LockName(const std::string& device) {
   std::error_code ec;
   std::string real = std::filesystem::canonical(device, ec).string();
   if (ec) real = device;
-  std::string name = real.rfind("/dev/", 0) == 0 ? real.substr(5) : std::filesystem::path(real).filename().string();
+  std::string name =
+      real.rfind("/dev/", 0) == 0 ? real.substr(5) : std::filesystem::path(real).filename().string();
   for (char& c : name) {
     if (c == '/') c = '_';
   }
@@ -372,7 +373,8 @@ int TSerPosixDispatcher::DevicePurge(int queue) {
       OutputEvent.Set();  // the write thread looks at the flush first
       const auto end = std::chrono::steady_clock::now() + kFlushAckWait;
       while (!GeneralEvent.WaitFor(std::chrono::milliseconds(10))) {
-        if (!ThreadRunning(TSerThreadKind::tkWrite) || KillThreads || std::chrono::steady_clock::now() > end) break;
+        if (!ThreadRunning(TSerThreadKind::tkWrite) || KillThreads || std::chrono::steady_clock::now() > end)
+          break;
       }
     }
     return r;

@@ -110,7 +110,8 @@ std::string SerialErrorText(std::int64_t code) {
   const std::int64_t key = code < 0 ? -code : code;
   if (key > -kSystemErrorBase && key <= -kSystemErrorLast) {
     const std::string system = SystemErrorText(key + kSystemErrorBase);
-    std::string text = "Serial device error: " + (system.empty() ? "error " + std::to_string(key + kSystemErrorBase) : system);
+    std::string text = "Serial device error: " +
+                       (system.empty() ? "error " + std::to_string(key + kSystemErrorBase) : system);
     if (text.size() > kMaxMessage) text.resize(kMaxMessage);
     return text;
   }

@@ -190,7 +190,8 @@ int TSerWin32Dispatcher::DevicePurge(int queue) {
       OutputEvent.Set();
       const auto end = std::chrono::steady_clock::now() + kFlushAckWait;
       while (!GeneralEvent.WaitFor(std::chrono::milliseconds(10))) {
-        if (!ThreadRunning(TSerThreadKind::tkWrite) || KillThreads || std::chrono::steady_clock::now() > end) break;
+        if (!ThreadRunning(TSerThreadKind::tkWrite) || KillThreads || std::chrono::steady_clock::now() > end)
+          break;
       }
     }
     return r;

@@ -48,10 +48,10 @@ std::uint32_t SystemMilliseconds() {
 std::string SystemErrorText(std::int64_t number) {
   if (number <= 0 || number > 0x7FFFFFFF) return {};
   wchar_t* buffer = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(number), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                 reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(number), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   if (n == 0 || buffer == nullptr) return {};
   std::wstring text(buffer, n);
   LocalFree(buffer);

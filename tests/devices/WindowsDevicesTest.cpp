@@ -11,7 +11,8 @@ namespace tarvex {
 namespace {
 
 TEST(WindowsUsb, DevicePathGivesTheHardwareAndInstanceKeys) {
-  const auto keys = SplitUsbDevicePath("\\\\?\\USB#VID_0403&PID_6001#A6008isP#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+  const auto keys =
+      SplitUsbDevicePath("\\\\?\\USB#VID_0403&PID_6001#A6008isP#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
   EXPECT_EQ(keys.Hardware, "VID_0403&PID_6001");
   EXPECT_EQ(keys.Instance, "A6008isP");
   const auto cut = SplitUsbDevicePath("\\\\?\\USB#VID_0403&PID_6001#A6008isP");

@@ -239,6 +239,21 @@ TEST_F(HexLoad, FileLoadsAndIdentifies) {
   EXPECT_EQ(info.Minor, 41);
 }
 
+// Names beyond ASCII load on every system (on Windows through the wide-character calls).
+TEST_F(HexLoad, FilesWithNamesBeyondAsciiLoad) {
+  for (const char* name : {"\xC3\x9C"
+                           "berwachung.hex",
+                           "\xCE\xA9 panel.hex"}) {  // Überwachung, Ω panel
+    const auto file =
+        dir.Write(name, Lines({ExtAddr(0x0800), Data(0x100, test::IdentityBlock(60, 0, 4, 41)), kEof}));
+    ResetMemory(kFileImage);
+    EXPECT_TRUE(LoadHexFile(file)) << file;
+    TProductInfo info;
+    ReadFileIdentity(file, info);
+    EXPECT_EQ(info.ProductCode, 60) << file;
+  }
+}
+
 TEST_F(HexLoad, FilesThatAreNotHexFailCleanly) {
   EXPECT_FALSE(LoadHexFile(dir.Path() + "/missing.hex"));
   EXPECT_FALSE(LoadHexFile(dir.Path()));  // a folder

@@ -602,7 +602,9 @@ TEST_F(OverTheLine, AfterAnUpdateTheWindowReconnectsAndShowsTheNewVersion) {
   EXPECT_EQ(frm->lbSoftwareVer.Caption(), "2.05");
   // One re-enumeration, as a real product makes: its USB device and its port come back.
   const auto t = Transcript();
-  EXPECT_EQ(std::count_if(t.begin(), t.end(), [](const TranscriptLine& l) { return l.body == "line: lead out"; }), 1);
+  EXPECT_EQ(
+      std::count_if(t.begin(), t.end(), [](const TranscriptLine& l) { return l.body == "line: lead out"; }),
+      1);
   ASSERT_TRUE(PumpUntil([this] { return !fp.boxes.shown.empty(); }, 5000ms));
   EXPECT_EQ(fp.boxes.Texts().back().substr(0, 40), "It is highly recommended after a firmwar");
 }

@@ -21,8 +21,9 @@ class TempDir {
     std::error_code ec;
     const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
     if (ec) throw std::runtime_error("no temporary folder: " + ec.message());
-    std::mt19937_64 random(std::random_device{}() ^
-                           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::mt19937_64 random(
+        std::random_device{}() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::filesystem::path p = base / (prefix + "-" + std::to_string(random() % 1000000000u));
       if (std::filesystem::create_directory(p, ec)) {

@@ -56,6 +56,7 @@ Line:
   --baud N              pace the line at N baud, 10 bits a byte; replies start only after the
                         request could have arrived (default 0: full speed)
   --log FILE            transcript: every frame received and sent, in hex, with times in seconds
+  --dump-flash FILE     write the flash's contents (from 0x08000000) to FILE when stopped
 
 Product:
   --product NAME        preset from the catalogue (e.g. PX-22, "Glass Keypad"): code, variant,
@@ -160,6 +161,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TS
       opts.Register = false;
     } else if (a == "--baud") {
       if (!num(4000000, opts.Baud)) return bad();
+    } else if (a == "--dump-flash") {
+      if (!value(opts.DumpFlashFile) || opts.DumpFlashFile.empty()) return bad();
     } else if (a == "--log") {
       if (!value(opts.LogFile) || opts.LogFile.empty()) return bad();
     } else if (a == "--product") {

@@ -18,6 +18,7 @@ struct TSimOptions {
   std::string PortsDir;               // where port links live
   std::uint32_t Baud = 0;             // line-rate pacing; 0 = as fast as the line takes it
   std::string LogFile;                // transcript
+  std::string DumpFlashFile;          // the flash's whole contents, written at exit
   std::uint32_t ReplugMs = 1500;      // how long an unplugged lead stays out
   std::uint32_t ReenumerateMs = 400;  // how long the lead is gone in each USB cycle after GO
   bool Help = false;

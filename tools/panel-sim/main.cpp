@@ -68,5 +68,14 @@ int main(int argc, char** argv) {
               opts.Product.Major, opts.Product.Minor, line.DevicePath().c_str(),
               line.LinkPath().empty() ? "" : " as ", line.LinkPath().c_str());
   std::fflush(stdout);
-  return line.Run(gStop);
+  const int rc = line.Run(gStop);
+  if (!opts.DumpFlashFile.empty()) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> dump(std::fopen(opts.DumpFlashFile.c_str(), "wb"),
+                                                         &std::fclose);
+    if (!dump || std::fwrite(sim.Flash().data(), 1, sim.Flash().size(), dump.get()) != sim.Flash().size()) {
+      std::perror(("tarvex-panel-sim: " + opts.DumpFlashFile).c_str());
+      return 1;
+    }
+  }
+  return rc;
 }

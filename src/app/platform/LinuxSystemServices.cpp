@@ -9,8 +9,8 @@ namespace tarvex {
 
 TSystemServices MakeSystemServices(const TSystemServicesOptions& options) {
   TSystemServices s;
-  s.Settings = std::make_unique<LinuxSettingsStore>(options.SettingsFile.empty() ? LinuxSettingsStore::DefaultFilePath()
-                                                                                 : options.SettingsFile);
+  s.Settings = std::make_unique<LinuxSettingsStore>(
+      options.SettingsFile.empty() ? LinuxSettingsStore::DefaultFilePath() : options.SettingsFile);
   s.Folders = std::make_unique<LinuxFolders>();
   s.Shell = std::make_unique<XdgShell>();
   auto ports = options.OnlyPortsDir.empty() ? std::make_unique<LinuxPorts>()

@@ -19,8 +19,8 @@ class WindowsSettingsKey : public ISettingsKey {
   WindowsSettingsKey& operator=(const WindowsSettingsKey&) = delete;
 
   [[nodiscard]] bool ValueExists(const std::string& name) const override {
-    return key_ != nullptr &&
-           RegQueryValueExW(key_, WideFromUtf8(name).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    return key_ != nullptr && RegQueryValueExW(key_, WideFromUtf8(name).c_str(), nullptr, nullptr, nullptr,
+                                               nullptr) == ERROR_SUCCESS;
   }
   [[nodiscard]] std::int32_t ReadInteger(const std::string& name) const override {
     DWORD type = 0;
@@ -51,7 +51,8 @@ class WindowsSettingsKey : public ISettingsKey {
   }
   void WriteInteger(const std::string& name, std::int32_t value) override {
     const DWORD v = static_cast<DWORD>(value);
-    RegSetValueExW(key_, WideFromUtf8(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+    RegSetValueExW(key_, WideFromUtf8(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v),
+                   sizeof v);
   }
   void WriteString(const std::string& name, const std::string& value) override {
     const std::wstring w = WideFromUtf8(value);
@@ -73,9 +74,10 @@ class WindowsSettingsKey : public ISettingsKey {
 std::unique_ptr<ISettingsKey> WindowsSettingsStore::OpenKey(const std::string& path, bool canCreate) {
   HKEY key = nullptr;
   const std::wstring wpath = WideFromUtf8(path);
-  const LONG r = canCreate ? RegCreateKeyExW(HKEY_CURRENT_USER, wpath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                             KEY_READ | KEY_WRITE, nullptr, &key, nullptr)
-                           : RegOpenKeyExW(HKEY_CURRENT_USER, wpath.c_str(), 0, KEY_READ | KEY_WRITE, &key);
+  const LONG r = canCreate
+                     ? RegCreateKeyExW(HKEY_CURRENT_USER, wpath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                       KEY_READ | KEY_WRITE, nullptr, &key, nullptr)
+                     : RegOpenKeyExW(HKEY_CURRENT_USER, wpath.c_str(), 0, KEY_READ | KEY_WRITE, &key);
   if (r != ERROR_SUCCESS) return nullptr;
   return std::make_unique<WindowsSettingsKey>(key);
 }
