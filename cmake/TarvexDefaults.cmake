@@ -36,7 +36,12 @@ function(tarvex_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tarvex_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   tarvex_defaults(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  # Under Wine a test program starts slowly on a busy machine: its listing may take a while.
+  if(CMAKE_CROSSCOMPILING)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 300)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
   # Discovery would write a list-valued LABELS property out flat, so the labels are set on the
   # discovered tests by a script that runs after it.
   if(T_LABELS)
