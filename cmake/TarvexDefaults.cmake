@@ -1,9 +1,19 @@
 # Common compile settings for every target of the project.
 function(tarvex_defaults target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-                                           -Wno-sign-conversion -Wnon-virtual-dtor)
-  if(TARVEX_WERROR)
-    target_compile_options(${target} PRIVATE -Werror)
+  if(MSVC)
+    # UTF-8 sources and strings; the program's strings are UTF-8 on every system.
+    target_compile_options(${target} PRIVATE /W4 /utf-8 /permissive- /EHsc)
+    target_compile_definitions(${target} PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _CRT_SECURE_NO_WARNINGS)
+    if(TARVEX_WERROR)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  else()
+    # GCC (native or MinGW-w64) and Clang.
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                             -Wno-sign-conversion -Wnon-virtual-dtor)
+    if(TARVEX_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
   endif()
 endfunction()
 
