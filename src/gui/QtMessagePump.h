@@ -4,14 +4,11 @@
 // platform.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "serial/MessagePump.h"
+#include "serial/MessageQueue.h"
 
 class QEventLoop;
 class QObject;
@@ -26,34 +23,23 @@ class TQtMessagePump : public IMessagePump {
   TQtMessagePump(const TQtMessagePump&) = delete;
   TQtMessagePump& operator=(const TQtMessagePump&) = delete;
 
-  void Post(TMessageHandler message) override;
+  void Post(TMessageHandler message) override { queue_.Post(std::move(message)); }
   bool Send(TMessageHandler message, std::chrono::milliseconds timeout) override;
   int PumpOne() override;
   void WaitForMessage(std::chrono::steady_clock::time_point deadline) override;
   void Quit(int exitCode) override;
 
-  [[nodiscard]] bool QuitRequested() const;
-  [[nodiscard]] std::size_t Pending() const;
+  [[nodiscard]] bool QuitRequested() const { return queue_.QuitRequested(); }
+  [[nodiscard]] std::size_t Pending() const { return queue_.Pending(); }
 
  private:
   class Waker;
-  struct SendState;
-  struct Sent {
-    TMessageHandler message;
-    std::shared_ptr<SendState> state;
-  };
 
   void Wake();
   void Woken();
-  [[nodiscard]] bool OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
 
-  mutable std::mutex mutex_;
-  std::deque<TMessageHandler> posted_;
-  std::deque<Sent> sent_;
-  bool quit_ = false;
-  int exitCode_ = 0;
-  const std::thread::id owner_;
   std::unique_ptr<Waker> waker_;
+  TMessageQueue queue_;             // after the waker: its wake-ups reach a waker that exists
   QEventLoop* waitLoop_ = nullptr;  // owner thread only
   std::uint64_t woken_ = 0;         // owner thread only
 };

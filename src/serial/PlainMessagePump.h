@@ -2,53 +2,37 @@
 // The thread that creates it owns it (see SetOwnerThread); only that thread pumps.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
-#include <memory>
-#include <mutex>
-#include <thread>
-
 #include "serial/MessagePump.h"
+#include "serial/MessageQueue.h"
 
 namespace tarvex {
 
 class TPlainMessagePump : public IMessagePump {
  public:
-  TPlainMessagePump();
-  ~TPlainMessagePump() override;
+  TPlainMessagePump() = default;
   TPlainMessagePump(const TPlainMessagePump&) = delete;
   TPlainMessagePump& operator=(const TPlainMessagePump&) = delete;
 
-  void Post(TMessageHandler message) override;
+  void Post(TMessageHandler message) override { queue_.Post(std::move(message)); }
   bool Send(TMessageHandler message, std::chrono::milliseconds timeout) override;
   int PumpOne() override;
-  void WaitForMessage(std::chrono::steady_clock::time_point deadline) override;
-  void Quit(int exitCode) override;
+  void WaitForMessage(std::chrono::steady_clock::time_point deadline) override {
+    queue_.WaitForWork(deadline);
+  }
+  void Quit(int exitCode) override { queue_.RequestQuit(exitCode); }
 
   // The calling thread becomes the one that pumps.
-  void SetOwnerThread();
-  [[nodiscard]] bool OnOwnerThread() const;
+  void SetOwnerThread() { queue_.SetOwnerThread(); }
+  [[nodiscard]] bool OnOwnerThread() const { return queue_.OnOwnerThread(); }
   // The message loop: handles messages until a quit request; returns its exit code.
   int Run();
-  [[nodiscard]] bool QuitRequested() const;
-  [[nodiscard]] int ExitCode() const;
+  [[nodiscard]] bool QuitRequested() const { return queue_.QuitRequested(); }
+  [[nodiscard]] int ExitCode() const { return queue_.ExitCode(); }
   // Messages waiting to be handled, sent and posted.
-  [[nodiscard]] std::size_t Pending() const;
+  [[nodiscard]] std::size_t Pending() const { return queue_.Pending(); }
 
  private:
-  struct SendState;
-  struct Sent {
-    TMessageHandler message;
-    std::shared_ptr<SendState> state;
-  };
-
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<TMessageHandler> posted_;
-  std::deque<Sent> sent_;
-  bool quit_ = false;
-  int exitCode_ = 0;
-  std::thread::id owner_;
+  TMessageQueue queue_;
 };
 
 }  // namespace tarvex
