@@ -74,15 +74,18 @@ void Describe(const std::string& path, TUsbDeviceEvent& e) {
 LRESULT CALLBACK NotifierProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_DEVICECHANGE && (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-    auto* report = reinterpret_cast<std::function<void(const TUsbDeviceEvent&)>*>(
-        GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (header != nullptr && header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE && report != nullptr &&
-        *report) {
+    auto* state = reinterpret_cast<WindowsUsbBackend::TState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (header != nullptr && header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE && state != nullptr) {
       const auto* iface = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
       TUsbDeviceEvent e;
       e.Arrival = wParam == DBT_DEVICEARRIVAL;
       Describe(Utf8FromWide(iface->dbcc_name), e);
-      (*report)(e);
+      std::function<void(const TUsbDeviceEvent&)> report;
+      {
+        std::lock_guard lock(state->lock);
+        if (!state->stopping) report = state->report;
+      }
+      if (report) report(e);
     }
     return TRUE;
   }
@@ -95,6 +98,37 @@ LRESULT CALLBACK NotifierProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return 0;
   }
   return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+void RunNotifier(const std::shared_ptr<WindowsUsbBackend::TState>& state) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = NotifierProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kWindowClass;
+  RegisterClassExW(&wc);  // a second registration of the class fails harmlessly
+  const HWND hwnd =
+      CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  if (hwnd != nullptr) SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.get()));
+  {
+    std::lock_guard lock(state->lock);
+    state->window = reinterpret_cast<std::uintptr_t>(hwnd);
+    state->ready = true;
+    state->changed.notify_all();
+  }
+  if (hwnd == nullptr) return;
+  // After the window is known: a stop asked for while the system registers still finds it.
+  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = kUsbDeviceInterface;
+  const HDEVNOTIFY notify = RegisterDeviceNotificationW(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  if (notify != nullptr) UnregisterDeviceNotification(notify);
 }
 
 }  // namespace
@@ -117,56 +151,36 @@ WindowsUsbBackend::~WindowsUsbBackend() {
 
 void WindowsUsbBackend::Start(std::function<void(const TUsbDeviceEvent&)> report) {
   if (thread_.joinable()) return;
-  report_ = std::move(report);
-  {
-    std::lock_guard lock(readyLock_);
-    ready_ = false;
-  }
-  thread_ = std::thread([this] { Run(); });
+  state_ = std::make_shared<TState>();
+  state_->report = std::move(report);
+  thread_ = std::thread([state = state_] {
+    RunNotifier(state);
+    std::lock_guard lock(state->lock);
+    state->ended = true;
+    state->changed.notify_all();
+  });
   // The window exists (or could not be made) before Start returns, so Stop always finds it.
-  std::unique_lock lock(readyLock_);
-  readyCv_.wait_for(lock, std::chrono::seconds(10), [this] { return ready_; });
+  std::unique_lock lock(state_->lock);
+  state_->changed.wait_for(lock, std::chrono::seconds(10), [this] { return state_->ready; });
 }
 
 void WindowsUsbBackend::Stop() {
   if (!thread_.joinable()) return;
-  if (const auto hwnd = reinterpret_cast<HWND>(window_.load())) PostMessageW(hwnd, WM_CLOSE, 0, 0);
-  thread_.join();
-  window_ = 0;
-}
-
-void WindowsUsbBackend::Run() {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = NotifierProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = kWindowClass;
-  RegisterClassExW(&wc);  // a second registration of the class fails harmlessly
-  const HWND hwnd =
-      CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-  const auto tellReady = [this] {
-    std::lock_guard lock(readyLock_);
-    ready_ = true;
-    readyCv_.notify_all();
-  };
-  if (hwnd == nullptr) {
-    tellReady();
-    return;
+  std::unique_lock lock(state_->lock);
+  state_->stopping = true;  // no report is made once this returns
+  state_->changed.wait_for(lock, std::chrono::seconds(10), [this] { return state_->ready; });
+  if (const auto hwnd = reinterpret_cast<HWND>(state_->window)) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  const bool ended =
+      state_->changed.wait_for(lock, std::chrono::seconds(5), [this] { return state_->ended; });
+  lock.unlock();
+  if (ended) {
+    thread_.join();
+  } else {
+    // The system keeps the thread (its notification service does not answer): it is let go with
+    // the state it holds, and reports nothing more.
+    thread_.detach();
   }
-  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&report_));
-  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-  filter.dbcc_size = sizeof filter;
-  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  filter.dbcc_classguid = kUsbDeviceInterface;
-  const HDEVNOTIFY notify = RegisterDeviceNotificationW(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-  window_ = reinterpret_cast<std::uintptr_t>(hwnd);
-  tellReady();
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  if (notify != nullptr) UnregisterDeviceNotification(notify);
+  state_.reset();
 }
 
 }  // namespace tarvex

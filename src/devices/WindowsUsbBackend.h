@@ -33,15 +33,22 @@ class WindowsUsbBackend : public IUsbBackend {
   void Start(std::function<void(const TUsbDeviceEvent&)> report) override;
   void Stop() override;
 
- private:
-  void Run();
+  // What the notifier's thread works with; it keeps this alive as long as it runs, so a thread
+  // that cannot be stopped in time (a device-notification service that does not answer) is let go
+  // without anything it touches going away.
+  struct TState {
+    std::function<void(const TUsbDeviceEvent&)> report;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::uintptr_t window = 0;
+    bool ready = false;
+    bool ended = false;
+    bool stopping = false;
+  };
 
-  std::function<void(const TUsbDeviceEvent&)> report_;
+ private:
+  std::shared_ptr<TState> state_;
   std::thread thread_;
-  std::atomic<std::uintptr_t> window_{0};
-  std::mutex readyLock_;
-  std::condition_variable readyCv_;
-  bool ready_ = false;
 };
 
 }  // namespace tarvex
