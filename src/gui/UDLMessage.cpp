@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <iterator>
 
 namespace tarvex {
 
@@ -28,7 +29,7 @@ QString InstallerAddress() {
 
 TfrmUDLMessage::TfrmUDLMessage(QWidget* owner, IShell* shell) : QDialog(owner), shell_(shell) {
   setObjectName("frmUDLMessage");
-  setWindowTitle("Important, Please Read ");
+  setWindowTitle(kAdvisoryCaption);
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setModal(true);
@@ -38,32 +39,10 @@ TfrmUDLMessage::TfrmUDLMessage(QWidget* owner, IShell* shell) : QDialog(owner), 
   layout->setContentsMargins(18, 16, 18, 14);
   layout->setSpacing(10);
 
-  layout->addWidget(
-      Paragraph(this,
-                "It is highly recommended that you make a backup of the control panel configuration "
-                "data before flash updating the firmware. In some cases, the panel configuration "
-                "data will be restored to the factory default settings after performing the flash "
-                "update.",
-                "lbBackup"));
-  layout->addWidget(
-      Paragraph(this,
-                "To create a backup \u2013 Connect the Tarvex UDL software via a USB connection then "
-                "once connected select \u2018Receive All\u2019. Once received select \u2018Menu\u2019 "
-                "> \u2018Save\u2019 to store the current programming.",
-                "lbHowTo"));
-  layout->addWidget(
-      Paragraph(this,
-                "After the flash update it is advised to default the control panel (Please refer "
-                "to the relevant installation manual for additional information). ",
-                "lbDefault"));
-  layout->addWidget(
-      Paragraph(this,
-                "Depending on the software versions it is highly recommended to ONLY send back the "
-                "WIRELESS page from the Tarvex UDL and not all data. The remaining fields can be "
-                "copy and pasted between two different UDL windows.",
-                "lbWireless"));
-  layout->addWidget(Paragraph(
-      this, "Registered installers can download Tarvex UDL from the Installers portal:", "lbPortal"));
+  const char* names[] = {"lbBackup", "lbHowTo", "lbDefault", "lbWireless", "lbPortal"};
+  for (std::size_t k = 0; k < std::size(kAdvisoryParagraphs); ++k) {
+    layout->addWidget(Paragraph(this, kAdvisoryParagraphs[k], names[k]));
+  }
 
   lbFirmwareDL_ = new QLabel(this);
   lbFirmwareDL_->setObjectName("lbFirmwareDL");
@@ -76,8 +55,7 @@ TfrmUDLMessage::TfrmUDLMessage(QWidget* owner, IShell* shell) : QDialog(owner), 
   connect(lbFirmwareDL_, &QLabel::linkActivated, this, [this] { lbFirmwareDLClick(); });
   layout->addWidget(lbFirmwareDL_);
 
-  layout->addWidget(
-      Paragraph(this, "For additional information please contact our support team on:", "lbContact"));
+  layout->addWidget(Paragraph(this, kAdvisoryContact, "lbContact"));
   auto* contact = new QHBoxLayout();
   auto* phone = new QLabel(QString("Telephone: ") + kSupportPhone, this);
   phone->setObjectName("lbTelephone");
@@ -90,9 +68,9 @@ TfrmUDLMessage::TfrmUDLMessage(QWidget* owner, IShell* shell) : QDialog(owner), 
   layout->addLayout(contact);
 
   auto* bottom = new QHBoxLayout();
-  cbDontShow_ = new QCheckBox("Do not show this message again", this);
+  cbDontShow_ = new QCheckBox(kAdvisoryDontShow, this);
   cbDontShow_->setObjectName("cbDontShow");
-  btnClose_ = new QPushButton("Close", this);
+  btnClose_ = new QPushButton(kAdvisoryClose, this);
   btnClose_->setObjectName("btnClose");
   btnClose_->setDefault(true);
   connect(btnClose_, &QPushButton::clicked, this, &QDialog::accept);

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QPointer>
 
+#include "app/AdvisoryTexts.h"
 #include "app/Platform.h"
 
 class QCheckBox;
@@ -12,11 +13,6 @@ class QPushButton;
 
 namespace tarvex {
 
-// Support contact shown in the dialog.
-inline constexpr const char* kSupportPhone = "01632 960123";
-inline constexpr const char* kSupportEmail = "support@example.com";
-inline constexpr const char* kMakerWebHost = "https://www.example.com";
-inline constexpr const char* kInstallerPath = "/installer";
 
 class TfrmUDLMessage : public QDialog {
  public:

@@ -99,6 +99,7 @@ void TWin32MessagePump::Quit(int exitCode) {
 int TWin32MessagePump::Run() {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (dialog_ != 0 && IsDialogMessageW(reinterpret_cast<HWND>(dialog_), &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

@@ -29,8 +29,10 @@ class TWin32MessagePump : public IMessagePump {
   // Also ends the system's message loop (PostQuitMessage on the owner thread).
   void Quit(int exitCode) override;
 
-  // The system's message loop, until a quit: returns the exit code.
+  // The system's message loop, until a quit: returns the exit code. Keyboard messages of the dialog
+  // window's controls (Tab, accelerators) are handled as a dialog's are.
   int Run();
+  void SetDialogWindow(std::uintptr_t hwnd) { dialog_ = hwnd; }
   [[nodiscard]] bool QuitRequested() const { return queue_.QuitRequested(); }
   [[nodiscard]] std::size_t Pending() const { return queue_.Pending(); }
   // The hidden window (an HWND's value).
@@ -40,6 +42,7 @@ class TWin32MessagePump : public IMessagePump {
   void Wake();
 
   std::uintptr_t window_ = 0;
+  std::uintptr_t dialog_ = 0;
   TMessageQueue queue_;
 };
 
