@@ -44,8 +44,8 @@ void TMessageQueue::Post(TMessageHandler message) {
     std::lock_guard lock(mutex_);
     posted_.push_back(std::move(message));
     work_.notify_all();
+    if (wake_) wake_();
   }
-  if (wake_) wake_();
 }
 
 bool TMessageQueue::SendAndWait(TMessageHandler message, std::chrono::milliseconds timeout) {
@@ -53,12 +53,12 @@ bool TMessageQueue::SendAndWait(TMessageHandler message, std::chrono::millisecon
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   {
     // Once the lock is released the queue may be gone (its destructor then cancels this
-    // message): only the message's own state is touched afterwards.
+    // message): only the message's own state is touched afterwards, the wake-up included.
     std::lock_guard lock(mutex_);
     sent_.push_back(Sent{std::move(message), state});
     work_.notify_all();
+    if (wake_) wake_();
   }
-  if (wake_) wake_();
   std::unique_lock lock(state->m);
   state->cv.wait_until(lock, deadline, [&] {
     return state->status == SendState::kDone || state->status == SendState::kCancelled;
@@ -114,8 +114,8 @@ bool TMessageQueue::RequestQuit(int exitCode) {
     quit_ = true;
     exitCode_ = exitCode;
     work_.notify_all();
+    if (wake_) wake_();
   }
-  if (wake_) wake_();
   return true;
 }
 

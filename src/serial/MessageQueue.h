@@ -19,7 +19,8 @@ namespace tarvex {
 
 class TMessageQueue {
  public:
-  // wake is called on any thread after a message or a quit request was queued (no lock held).
+  // wake is called on any thread when a message or a quit request is queued, under the queue's
+  // lock (so it never runs for a queue that is gone); it must not call back into the queue.
   explicit TMessageQueue(std::function<void()> wake = {});
   // Whoever still waits for a sent message is told it will not be handled.
   ~TMessageQueue();
