@@ -95,6 +95,10 @@ HBITMAP LoadPicture(const std::string& name, int& width, int& height) {
 }
 
 bool TWin32MainWindow::SaveScreenshot(const std::string& file) const {
+  return SaveWindowPicture(hwnd_, file);
+}
+
+bool SaveWindowPicture(HWND hwnd_, const std::string& file) {
   RECT rc{};
   GetClientRect(hwnd_, &rc);
   const int w = rc.right - rc.left, h = rc.bottom - rc.top;

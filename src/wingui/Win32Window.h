@@ -75,5 +75,7 @@ void InitWin32Gui();
 // A picture of the program's resources by name ("Icon_OK") as a 32-bit premultiplied bitmap,
 // nullptr when there is none; width and height give its size.
 HBITMAP LoadPicture(const std::string& name, int& width, int& height);
+// A window's client area as it is on the screen, as a PNG file. False on failure.
+bool SaveWindowPicture(HWND window, const std::string& file);
 
 }  // namespace tarvex

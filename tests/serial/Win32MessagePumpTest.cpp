@@ -34,7 +34,7 @@ TEST(Win32MessagePump, PostsAndSendsRunOnTheOwnerThroughTheSystemLoop) {
           onOwner = onOwner && std::this_thread::get_id() == owner;
         },
         5s);
-    pump.Quit(7);
+    pump.Post([&] { pump.Quit(7); });  // after the posts before it
   });
   EXPECT_EQ(pump.Run(), 7);
   worker.join();
