@@ -38,9 +38,12 @@ void TfrmMain::btnOpenHexClick() {
   // The folder moves even when the file then fails: the installer is likely to pick again there.
   LastFolder = FolderOf(*chosen);
 
-  if (!LoadHexFile(*chosen)) {
+  THexFault fault;
+  if (!LoadHexFile(*chosen, &fault)) {
     FileReady = false;
-    MessageDlg(TMsgKind::mkError, kMsgErrorReadingFile);
+    const std::string reason = HexFaultText(*chosen, fault);
+    LogDebug(Format("%s: %s", kMsgErrorReadingFile, reason.c_str()));
+    MessageDlg(TMsgKind::mkError, std::string(kMsgErrorReadingFile) + "\n" + reason);
     return;
   }
   // An image with nothing to write would leave erase and write without a first page.

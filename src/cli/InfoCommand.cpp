@@ -24,7 +24,9 @@ void PrintInfoHelp(std::ostream& out) {
          "Options:\n"
          "  --mem-code N          memory-size code of the product (1 = 256 KB ... 5 = 1 MB)\n"
          "  --dump-image OUT.bin  write the whole file image, 0xFF where nothing was stored\n"
-         "  -h, --help            show this help\n";
+         "  -h, --help            show this help\n\n"
+         "Exit status: 0 the file was read, 1 the image could not be written, 2 a usage error,\n"
+         "5 the file was refused (the reason is printed), as for flash.\n";
 }
 
 bool ParseMemCode(const std::string& text, std::uint8_t& code) {
@@ -91,9 +93,10 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   const std::string& file = parsed.Positional[0];
 
   SetImagePages(MemSizePages(memCode));
-  if (!LoadHexFile(file)) {
-    err << kMsgErrorReadingFile << "\n";
-    return kExitFailure;
+  THexFault fault;
+  if (!LoadHexFile(file, &fault)) {
+    err << kMsgErrorReadingFile << "\n" << HexFaultText(file, fault) << "\n";
+    return kExitFileRefused;
   }
   TProductInfo id;
   ReadFileIdentity(file, id);
@@ -116,7 +119,7 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   if (PageList.empty()) {
     err << kMsgNoFirmwareData << "\n";
-    return kExitFailure;
+    return kExitFileRefused;
   }
   return kExitOk;
 }

@@ -49,11 +49,18 @@ struct TRecord {
 
 // Decodes a line whose trailing blanks and CR are already gone. Every way a line can be wrong is a
 // failure here, the length included: a short line would otherwise lose firmware bytes unnoticed.
-bool DecodeRecord(std::string_view line, TRecord& rec) {
-  if (line.size() < 11 || line[0] != ':') return false;
+bool DecodeRecord(std::string_view line, TRecord& rec, THexFaultKind& fault) {
+  fault = THexFaultKind::hfNotHex;
+  if (line.empty() || line[0] != ':') return false;
   const char* p = line.data() + 1;
-  if (!HexByte(p, rec.Count)) return false;
-  if (line.size() != 2u * rec.Count + 11u) return false;
+  if (line.size() < 3 || !HexByte(p, rec.Count)) return false;
+  // Digits only, then the length the count asks for.
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    if (kHex[static_cast<unsigned char>(line[i])] == kNotHex) return false;
+  }
+  fault = THexFaultKind::hfWrongLength;
+  if (line.size() < 11 || line.size() != 2u * rec.Count + 11u) return false;
+  fault = THexFaultKind::hfNotHex;
   std::uint8_t hdr[4];  // address high, address low, type, (checksum at the end)
   for (int i = 0; i < 3; ++i) {
     if (!HexByte(p + 2 + 2 * i, hdr[i])) return false;
@@ -65,7 +72,9 @@ bool DecodeRecord(std::string_view line, TRecord& rec) {
     sum += rec.Data[i];
   }
   if (!HexByte(d, hdr[3])) return false;
+  fault = THexFaultKind::hfBadChecksum;
   if (((sum + hdr[3]) & 0xFF) != 0) return false;
+  fault = THexFaultKind::hfNone;
   rec.Address = static_cast<std::uint16_t>((hdr[0] << 8) | hdr[1]);
   rec.Type = hdr[2];
   return true;
@@ -110,13 +119,22 @@ class TFileSource final : public IChunkSource {
   std::unique_ptr<std::FILE, TFileCloser> file_;
 };
 
-// Opens a regular file for reading; nothing for a missing file, a folder, a device or a pipe.
-std::unique_ptr<TFileSource> OpenHexFile(const std::string& fileName) {
+// Opens a regular file for reading; nothing for a missing file, a folder, a device, a pipe or a
+// file too large, fault saying which.
+std::unique_ptr<TFileSource> OpenHexFile(const std::string& fileName, THexFaultKind& fault) {
   std::error_code ec;
   const auto st = std::filesystem::status(PathOf(fileName), ec);
-  if (ec || !std::filesystem::is_regular_file(st)) return nullptr;
+  fault = THexFaultKind::hfMissing;
+  if (ec || !std::filesystem::exists(st)) return nullptr;
+  fault = THexFaultKind::hfNotRegularFile;
+  if (!std::filesystem::is_regular_file(st)) return nullptr;
+  fault = THexFaultKind::hfTooLarge;
+  const auto size = std::filesystem::file_size(PathOf(fileName), ec);
+  if (!ec && size > kMaxHexFileSize) return nullptr;
+  fault = THexFaultKind::hfCannotRead;
   std::FILE* f = OpenFileUtf8(fileName, "rb");
   if (f == nullptr) return nullptr;
+  fault = THexFaultKind::hfNone;
   return std::make_unique<TFileSource>(f);
 }
 
@@ -124,22 +142,33 @@ std::unique_ptr<TFileSource> OpenHexFile(const std::string& fileName) {
 // True when the read ended without failure. A file without an end-of-file record fails: a
 // download cut short must never pass for a whole firmware.
 template <class OnData>
-bool ParseHex(IChunkSource& src, OnData&& onData) {
+bool ParseHex(IChunkSource& src, OnData&& onData, THexFault& fault) {
   bool failed = true;  // cleared by the end-of-file record
   std::uint32_t extAddr = 0;
   TRecord rec;
   std::string line;
   line.reserve(kMaxHexLine);
+  std::size_t lineNo = 0;
+  const auto fail = [&](THexFaultKind kind) {
+    fault = {kind, lineNo};
+    return false;
+  };
 
   const auto processLine = [&]() -> bool {
+    ++lineNo;
     std::size_t len = line.size();
     while (len > 0 && (line[len - 1] == '\r' || line[len - 1] == ' ' || line[len - 1] == '\t')) --len;
-    if (!DecodeRecord(std::string_view(line.data(), len), rec)) return false;
+    THexFaultKind kind = THexFaultKind::hfNone;
+    if (!DecodeRecord(std::string_view(line.data(), len), rec, kind)) return fail(kind);
     switch (rec.Type) {
-      case kTypeData: return onData(static_cast<std::uint64_t>(extAddr) + rec.Address, rec.Data, rec.Count);
+      case kTypeData:
+        if (!onData(static_cast<std::uint64_t>(extAddr) + rec.Address, rec.Data, rec.Count)) {
+          return fail(THexFaultKind::hfOutsideMemory);
+        }
+        return true;
       case kTypeEof: failed = false; return true;
       case kTypeExtLinear:
-        if (rec.Count != 2) return false;  // no second byte to take the address from
+        if (rec.Count != 2) return fail(THexFaultKind::hfWrongLength);  // no second byte for the address
         extAddr =
             (static_cast<std::uint32_t>(rec.Data[0]) << 24) | (static_cast<std::uint32_t>(rec.Data[1]) << 16);
         return true;
@@ -151,7 +180,10 @@ bool ParseHex(IChunkSource& src, OnData&& onData) {
   auto buf = std::make_unique<char[]>(kChunk);
   for (;;) {
     const std::ptrdiff_t got = src.Read(buf.get(), kChunk);
-    if (got < 0) return false;
+    if (got < 0) {
+      fault = {THexFaultKind::hfCannotRead, 0};
+      return false;
+    }
     if (got == 0) break;
     const char* p = buf.get();
     const char* const end = p + got;
@@ -159,7 +191,10 @@ bool ParseHex(IChunkSource& src, OnData&& onData) {
       const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
       const char* stop = nl != nullptr ? nl : end;
       const std::size_t n = static_cast<std::size_t>(stop - p);
-      if (line.size() + n > kMaxHexLine) return false;
+      if (line.size() + n > kMaxHexLine) {
+        ++lineNo;
+        return fail(THexFaultKind::hfNotHex);  // far longer than any record
+      }
       line.append(p, n);
       if (nl == nullptr) break;
       if (!processLine()) return false;
@@ -168,15 +203,20 @@ bool ParseHex(IChunkSource& src, OnData&& onData) {
     }
   }
   if (!line.empty() && !processLine()) return false;
+  // A file without a single line is an empty download rather than one cut short.
+  if (failed) fault = {lineNo == 0 ? THexFaultKind::hfNoData : THexFaultKind::hfNoEndOfFile, 0};
   return !failed;
 }
 
-bool LoadFrom(IChunkSource& src) {
-  return ParseHex(src, [](std::uint64_t address, const std::uint8_t* data, std::uint8_t count) {
-    TPagePos pos;
-    if (!LocateAddress(address, pos) || pos.Page >= FileMemory.size()) return false;
-    return StoreBytes(FileMemory, pos, data, count) == count;
-  });
+bool LoadFrom(IChunkSource& src, THexFault& fault) {
+  return ParseHex(
+      src,
+      [](std::uint64_t address, const std::uint8_t* data, std::uint8_t count) {
+        TPagePos pos;
+        if (!LocateAddress(address, pos) || pos.Page >= FileMemory.size()) return false;
+        return StoreBytes(FileMemory, pos, data, count) == count;
+      },
+      fault);
 }
 
 // Finds the first identity block in a stream of data bytes without keeping them: only the six bytes
@@ -231,10 +271,14 @@ void ClearIdentity(TProductInfo& info) {
 
 void IdentifyFrom(IChunkSource& src, TProductInfo& info) {
   TIdentityScanner scanner;
-  const bool ok = ParseHex(src, [&](std::uint64_t, const std::uint8_t* data, std::uint8_t count) {
-    scanner.Feed(data, count);
-    return true;
-  });
+  THexFault ignored;
+  const bool ok = ParseHex(
+      src,
+      [&](std::uint64_t, const std::uint8_t* data, std::uint8_t count) {
+        scanner.Feed(data, count);
+        return true;
+      },
+      ignored);
   if (ok && scanner.Complete()) scanner.Apply(info);
 }
 
@@ -267,19 +311,48 @@ bool CheckHexRecord(std::string_view line) {
   return (256 - (sum & 0xFF)) % 256 == *checksum;
 }
 
-bool LoadHexFile(const std::string& fileName) {
-  auto src = OpenHexFile(fileName);
-  return src != nullptr && LoadFrom(*src);
+bool LoadHexFile(const std::string& fileName, THexFault* fault) {
+  THexFault local;
+  THexFault& f = fault != nullptr ? *fault : local;
+  f = {};
+  THexFaultKind kind = THexFaultKind::hfNone;
+  auto src = OpenHexFile(fileName, kind);
+  if (src == nullptr) {
+    f = {kind, 0};
+    return false;
+  }
+  return LoadFrom(*src, f);
 }
 
-bool LoadHexText(std::string_view text) {
+bool LoadHexText(std::string_view text, THexFault* fault) {
+  THexFault local;
   TTextSource src(text);
-  return LoadFrom(src);
+  return LoadFrom(src, fault != nullptr ? *fault : local);
+}
+
+std::string HexFaultText(const std::string& fileName, const THexFault& fault) {
+  const char* what = "no fault";
+  switch (fault.Kind) {
+    case THexFaultKind::hfNone: break;
+    case THexFaultKind::hfMissing: what = "the file does not exist"; break;
+    case THexFaultKind::hfNotRegularFile: what = "not a regular file (a folder or a device)"; break;
+    case THexFaultKind::hfCannotRead: what = "the file cannot be read"; break;
+    case THexFaultKind::hfTooLarge: what = "the file is too large for a firmware file"; break;
+    case THexFaultKind::hfNotHex: what = "not an Intel HEX record"; break;
+    case THexFaultKind::hfWrongLength: what = "wrong record length"; break;
+    case THexFaultKind::hfBadChecksum: what = "bad checksum"; break;
+    case THexFaultKind::hfOutsideMemory: what = "address outside the product's memory"; break;
+    case THexFaultKind::hfNoEndOfFile: what = "no end-of-file record: the file is cut short"; break;
+    case THexFaultKind::hfNoData: what = "no firmware data"; break;
+  }
+  const std::string name = Utf8Of(PathOf(fileName).filename());
+  return fault.Line != 0 ? Format("%s, line %zu: %s", name.c_str(), fault.Line, what) : name + ": " + what;
 }
 
 void ReadFileIdentity(const std::string& fileName, TProductInfo& info) {
   ClearIdentity(info);
-  auto src = OpenHexFile(fileName);
+  THexFaultKind ignored = THexFaultKind::hfNone;
+  auto src = OpenHexFile(fileName, ignored);
   if (src != nullptr) IdentifyFrom(*src, info);
 }
 

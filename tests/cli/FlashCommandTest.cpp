@@ -307,7 +307,8 @@ TEST_F(FlashCommand, RefusedProductOrFile) {
   {
     const Result r = FlashFile("missing.hex");
     EXPECT_EQ(r.code, cli::kExitFileRefused);
-    EXPECT_NE(r.err.find("Error: "), string::npos);
+    EXPECT_NE(r.err.find("Error: Error reading file\nmissing.hex: the file does not exist"), string::npos)
+        << r.err;
     EXPECT_FALSE(sim->InBootloader());
   }
 }

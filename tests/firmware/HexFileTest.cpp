@@ -254,29 +254,52 @@ TEST_F(HexLoad, FilesWithNamesBeyondAsciiLoad) {
   }
 }
 
-TEST_F(HexLoad, FilesThatAreNotHexFailCleanly) {
-  EXPECT_FALSE(LoadHexFile(dir.Path() + "/missing.hex"));
-  EXPECT_FALSE(LoadHexFile(dir.Path()));  // a folder
-  EXPECT_FALSE(LoadHexFile(""));
-  EXPECT_FALSE(LoadHexFile("/dev/zero"));  // not a regular file: never read
-  EXPECT_FALSE(LoadHexFile(dir.Write("bin.hex", std::string("\x7f"
-                                                            "ELF\x02\x01\x01\0\0\0",
-                                                            10))));
+// Every refusal names its reason, and the line where a record is at fault.
+TEST_F(HexLoad, FilesThatAreNotHexFailCleanlyWithTheirReason) {
+  const auto fault = [](const std::string& file) {
+    ResetMemory(kFileImage);
+    THexFault f;
+    EXPECT_FALSE(LoadHexFile(file, &f)) << file;
+    return std::make_pair(f.Kind, f.Line);
+  };
+  using K = THexFaultKind;
+  using P = std::pair<K, std::size_t>;
+  EXPECT_EQ(fault(dir.Path() + "/missing.hex"), P(K::hfMissing, 0));
+  EXPECT_EQ(fault(""), P(K::hfMissing, 0));
+  EXPECT_EQ(fault(dir.Path()), P(K::hfNotRegularFile, 0));  // a folder
+#ifndef _WIN32
+  EXPECT_EQ(fault("/dev/zero"), P(K::hfNotRegularFile, 0));  // never read
+#endif
+  EXPECT_EQ(fault(dir.Write("bin.hex", std::string("\x7f"
+                                                   "ELF\x02\x01\x01\0\0\0",
+                                                   10))),
+            P(K::hfNotHex, 1));
   std::string nul = ExtAddr(0x0800) + "\n:01000000";
   nul += '\0';
   nul += "1FE\n" + kEof;  // the length is right, the NUL stands where a digit belongs
-  EXPECT_FALSE(LoadHexFile(dir.Write("nul.hex", nul)));
-  EXPECT_FALSE(LoadHexFile(dir.Write("empty.hex", "")));
+  EXPECT_EQ(fault(dir.Write("nul.hex", nul)), P(K::hfNotHex, 2));
+  EXPECT_EQ(fault(dir.Write("empty.hex", "")), P(K::hfNoData, 0));
+  EXPECT_EQ(fault(dir.Write("cut.hex", Lines({ExtAddr(0x0800), Data(0, {1})}))), P(K::hfNoEndOfFile, 0));
+  EXPECT_EQ(fault(dir.Write("sum.hex", Lines({ExtAddr(0x0800), Data(0, {1}), ":0100000000FE", kEof}))),
+            P(K::hfBadChecksum, 3));
+  EXPECT_EQ(fault(dir.Write("len.hex", Lines({ExtAddr(0x0800), ":0300000001020300F7", kEof}))),
+            P(K::hfWrongLength, 2));
+  EXPECT_EQ(fault(dir.Write("ext.hex", Lines({":0100000401FA", kEof}))), P(K::hfWrongLength, 1));
+  EXPECT_EQ(fault(dir.Write("far.hex", Lines({ExtAddr(0x0900), Data(0, {1}), kEof}))),
+            P(K::hfOutsideMemory, 2));
   // A single line of 10 MB: refused after the first kilobyte.
-  EXPECT_FALSE(LoadHexFile(dir.Write("long.hex", ":" + std::string(10 * 1024 * 1024, '0'))));
-  // A 600 MB file (sparse, so it costs no disk) fails on its first line.
+  EXPECT_EQ(fault(dir.Write("long.hex", ":" + std::string(10 * 1024 * 1024, '0'))), P(K::hfNotHex, 1));
+  // A 600 MB file (sparse, so it costs no disk) is refused before a byte is read.
   const std::string huge = dir.Path() + "/huge.hex";
   dir.Write("huge.hex", Lines({ExtAddr(0x0800)}));
   std::filesystem::resize_file(huge, 600ull * 1024 * 1024);
-  EXPECT_FALSE(LoadHexFile(huge));
+  EXPECT_EQ(fault(huge), P(K::hfTooLarge, 0));
   TProductInfo info;
   ReadFileIdentity(huge, info);
   EXPECT_EQ(info.ProductCode, 0);
+
+  EXPECT_EQ(HexFaultText(dir.Path() + "/sum.hex", {K::hfBadChecksum, 3}), "sum.hex, line 3: bad checksum");
+  EXPECT_EQ(HexFaultText("empty.hex", {K::hfNoData, 0}), "empty.hex: no firmware data");
 }
 
 #ifndef _WIN32
@@ -288,7 +311,9 @@ TEST_F(HexLoad, UnreadableFileFails) {
     EXPECT_FALSE(LoadHexFile(file));
   }
   // A regular file whose read fails with an I/O error, whoever runs the test.
-  EXPECT_FALSE(LoadHexFile("/proc/self/mem"));
+  THexFault f;
+  EXPECT_FALSE(LoadHexFile("/proc/self/mem", &f));
+  EXPECT_EQ(f.Kind, THexFaultKind::hfCannotRead);
   TProductInfo info;
   info.ProductCode = 4;
   ReadFileIdentity("/proc/self/mem", info);

@@ -81,8 +81,8 @@ TEST_F(InfoCommand, PrintsIdentityPagesAndBlocks) {
 TEST_F(InfoCommand, MemoryCodeBoundsTheImageAndTheDumpIsTheWholeImage) {
   const auto file = dir.Write("fw.hex", Lines({ExtAddr(0x0804), Data(0x0002, {0xAB, 0xCD}), kEof}));
   auto r = Cli({"info", file, "--mem-code", "1"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "Error reading file\n");
+  EXPECT_EQ(r.code, 5);  // refused, as flash says it
+  EXPECT_EQ(r.err, "Error reading file\nfw.hex, line 2: address outside the product's memory\n");
   EXPECT_TRUE(r.out.empty());
 
   const std::string bin = dir.Path() + "/image.bin";
@@ -102,8 +102,9 @@ TEST_F(InfoCommand, MemoryCodeBoundsTheImageAndTheDumpIsTheWholeImage) {
 }
 
 TEST_F(InfoCommand, FailuresAndUsageErrors) {
-  EXPECT_EQ(Cli({"info", dir.Path() + "/missing.hex"}).code, 1);
-  EXPECT_EQ(Cli({"info", dir.Path() + "/missing.hex"}).err, "Error reading file\n");
+  EXPECT_EQ(Cli({"info", dir.Path() + "/missing.hex"}).code, 5);
+  EXPECT_EQ(Cli({"info", dir.Path() + "/missing.hex"}).err,
+            "Error reading file\nmissing.hex: the file does not exist\n");
   EXPECT_EQ(Cli({"info"}).code, 2);
   EXPECT_EQ(Cli({"info", "a.hex", "b.hex"}).code, 2);
   EXPECT_EQ(Cli({"info", "a.hex", "--mem-code", "0"}).code, 2);
@@ -118,7 +119,7 @@ TEST_F(InfoCommand, FailuresAndUsageErrors) {
   // Loads but holds nothing to write; a dump that cannot be written.
   const auto blank = dir.Write("blank.hex", Lines({kEof}));
   const auto r = Cli({"info", blank});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.code, 5);
   EXPECT_NE(r.out.find("Pages in use: 0\n"), std::string::npos);
   EXPECT_NE(r.err.find("no firmware data"), std::string::npos);
   const auto good = dir.Write("good.hex", Lines({ExtAddr(0x0800), Data(0, {1}), kEof}));

@@ -361,7 +361,7 @@ TEST_F(MainWindowTest, AFileThatCannotBeReadIsReportedInAModalBox) {
   EXPECT_EQ(fakes.dialog.calls[0].Title, "Select Firmware File");
   ASSERT_EQ(answerer.seen.size(), 1U);
   EXPECT_TRUE(answerer.seen[0].modal);
-  EXPECT_EQ(answerer.seen[0].text, "Error reading file");
+  EXPECT_EQ(answerer.seen[0].text, "Error reading file\nfirmware.hex: the file does not exist");
   EXPECT_FALSE(Widget<QPushButton>("btnNext")->isEnabled());
 }
 
