@@ -346,7 +346,7 @@ std::string HexFaultText(const std::string& fileName, const THexFault& fault) {
     case THexFaultKind::hfNoData: what = "no firmware data"; break;
   }
   const std::string name = Utf8Of(PathOf(fileName).filename());
-  return fault.Line != 0 ? Format("%s, line %zu: %s", name.c_str(), fault.Line, what) : name + ": " + what;
+  return fault.Line != 0 ? name + ", line " + std::to_string(fault.Line) + ": " + what : name + ": " + what;
 }
 
 void ReadFileIdentity(const std::string& fileName, TProductInfo& info) {
