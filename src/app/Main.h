@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,12 @@ inline constexpr int kFooterHeight = 47;
 inline constexpr int kSidePanelWidth = 170;
 inline constexpr int kPageCount = 3;
 inline constexpr int kProgBarRestTop = 65;
+
+// The program's data folders under the common application-data folder, each with its separator.
+struct TDataFolders {
+  std::string Maker, Product, Logs, Firmware;
+};
+TDataFolders DataFoldersUnder(const std::string& commonAppData);
 
 class TfrmMain {
  public:
@@ -248,6 +255,16 @@ class TfrmMain {
   // Message 1124.
   void TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam);
 
+  // ---- Update history (MainHistory.cpp) ---------------------------------------------------------
+  // Opens the record of the update Start begins: the product, the file, the time.
+  void BeginHistory();
+  // The step an update has reached; the step before it passed.
+  void HistoryStepStarted(THistoryStep step);
+  void HistoryStepResult(THistoryStep step, TStepResult result);
+  // Ends the record under way (if any) and keeps it; without an error text the last error box
+  // shown during the update gives it. The step under way failed unless the update passed.
+  void FinishHistory(bool passed, const std::string& error = {});
+
   // ---- USB arrival and removal (MainUsb.cpp) ----------------------------------------------------
   void UsbArrival();
   void UsbRemoval();
@@ -289,6 +306,17 @@ class TfrmMain {
   bool VerifyReportWritten = false;
   // Identity of the loaded firmware file: judged again whenever a product is identified.
   TProductInfo FileInfo;
+
+  // SHA-256 of the loaded file as it was read.
+  std::string FileSha256;
+  // The record of the update under way, until it is kept.
+  std::optional<THistoryEntry> History;
+  // The last record ended, as kept (or as it would have been).
+  std::optional<THistoryEntry> LastHistory;
+  THistoryStep HistoryStep = THistoryStep::hsBootLoader;
+  std::uint32_t HistoryStartTick = 0;
+  // A history that cannot be written is told once.
+  bool HistoryFailureTold = false;
 
   // The file dialog keeps the last chosen file name between openings.
   std::string OpenDlgFileName;

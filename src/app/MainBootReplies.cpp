@@ -81,6 +81,7 @@ void TfrmMain::ProcessBootResponse() {
     FlashInProgress = false;
     btnCancel.SetEnabled(true);
     MessageDlg(TMsgKind::mkError, kNackGiveUp);
+    FinishHistory(false);
     return;
   }
 
@@ -224,6 +225,7 @@ void TfrmMain::BootTimeout() {
   FlashInProgress = false;
   UpdateWizard();
   MessageDlg(TMsgKind::mkError, kSilenceGiveUp);
+  FinishHistory(false);
 }
 
 }  // namespace tarvex

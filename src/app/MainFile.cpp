@@ -5,6 +5,7 @@
 #include "firmware/Acceptance.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexFile.h"
+#include "firmware/Sha256.h"
 
 namespace tarvex {
 
@@ -56,6 +57,7 @@ void TfrmMain::btnOpenHexClick() {
 
   ReadFileIdentity(*chosen, fileInfo);
   edFileName.SetCaption(*chosen);
+  FileSha256 = Sha256OfFile(*chosen).value_or("");
   LogDebug(Format("Hex File Loaded: %s", chosen->c_str()));
   FileReady = false;
 

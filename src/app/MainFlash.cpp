@@ -38,10 +38,12 @@ void TfrmMain::btnStartClick() {
   VerifyResult = TVerifyResult::vrNone;
   VerifyReportWritten = false;
   LinkGiveUp = TLinkGiveUp::lgNone;
+  BeginHistory();
 
   if (!RemoteFlashSupported(ProductInfo)) {
-    MessageDlg(TMsgKind::mkInformation,
-               "The product does not support remote flash upgrade. Please contact technical support.");
+    const char* text = "The product does not support remote flash upgrade. Please contact technical support.";
+    MessageDlg(TMsgKind::mkInformation, text);
+    FinishHistory(false, text);
     btnStart.SetEnabled(false);
     FlashDone = false;
     FlashInProgress = false;
@@ -150,6 +152,7 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
           // A report that cannot be written has been told about; the step ends as a failed one.
           const bool passed = VerifyImages();
           VerifyResult = passed ? TVerifyResult::vrPassed : TVerifyResult::vrFailed;
+          HistoryStepResult(THistoryStep::hsVerify, passed ? TStepResult::srPassed : TStepResult::srFailed);
           imgVerify.SetPicture(passed ? "Icon_OK" : "Icon_Error");
           lbVerifyData.SetCaption(passed ? "Verifying flash data...OK" : "Verifying flash data...FAILED!");
           imgVerify.SetVisible(true);
@@ -173,6 +176,8 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
           CommandActive = false;
           USBCount = 0;
           ReconnectToProduct = true;
+          HistoryStepResult(THistoryStep::hsRun, TStepResult::srPassed);
+          if (VerifyResult != TVerifyResult::vrFailed) FinishHistory(true);
           if (VerifyResult == TVerifyResult::vrFailed) {
             // The run step follows a failed verify all the same; the installer must not take the
             // running firmware for a good update.
@@ -184,6 +189,7 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
             text += " Please run the update again.";
             LogDebug(text);
             MessageDlg(TMsgKind::mkError, text);
+            FinishHistory(false, text);
           }
           return;
         default: return;

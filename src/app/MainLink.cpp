@@ -155,6 +155,7 @@ void TfrmMain::SendNextTasks() {
     CommsJob.reset();
     UpdateWizard();
     TellGiveUp(id);
+    FinishHistory(false);
     return;
   }
   if (CommsJob->JobDone()) {

@@ -35,6 +35,7 @@ void ShowBar(TControl& bar, int max, int top) {
 }  // namespace
 
 void TfrmMain::StartErase() {
+  HistoryStepStarted(THistoryStep::hsErase);
   EraseStage = TEraseStage::esCmd;
   BuildPageList();
   PageIdx = 0;
@@ -47,6 +48,7 @@ void TfrmMain::StartErase() {
 }
 
 void TfrmMain::StartWrite() {
+  HistoryStepStarted(THistoryStep::hsWrite);
   WriteStage = TWriteStage::wsCmd;
   BuildPageList();
   FirstRange(StartAddr, EndAddr);
@@ -61,9 +63,10 @@ void TfrmMain::StartVerify() {
     progBar.SetVisible(false);
     lbVerifyData.SetCaption("Verification not performed!");
     lbVerifyData.SetVisible(true);
-    StartRun();
+    StartRun();  // the verify stays "skipped" in the history
     return;
   }
+  HistoryStepStarted(THistoryStep::hsVerify);
   ResetMemory(kDeviceImage);
   ReadStage = TReadStage::rsCmd;
   BuildPageList();
@@ -76,6 +79,7 @@ void TfrmMain::StartVerify() {
 }
 
 void TfrmMain::StartRun() {
+  HistoryStepStarted(THistoryStep::hsRun);
   lbRunApp.SetVisible(true);
   GoStage = TGoStage::gsCmd;
   SendBootCommand(kCmdGo);

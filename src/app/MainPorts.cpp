@@ -84,6 +84,7 @@ void TfrmMain::ComPortThreadError(const std::string& text) {
       "The connection to the product was lost. Check the USB lead, then click \"Connect\" again.";
   if (updating) advice = "The update did not finish. " + advice;
   MessageDlg(TMsgKind::mkError, text + "\n" + advice);
+  FinishHistory(false);
 }
 
 void TfrmMain::LineLost() {
@@ -102,6 +103,7 @@ void TfrmMain::LineLost() {
   if (updating) text = "The update did not finish. " + text;
   LogDebug(text);
   MessageDlg(TMsgKind::mkError, text);
+  FinishHistory(false);
 }
 
 }  // namespace tarvex

@@ -97,6 +97,16 @@ std::string TfrmMain::GetSpecialFolder(int csidl) {
   return platform_.Folders != nullptr ? platform_.Folders->GetSpecialFolder(csidl) : std::string();
 }
 
+TDataFolders DataFoldersUnder(const std::string& commonAppData) {
+  const std::string sep(1, kPathSep);
+  TDataFolders f;
+  f.Maker = commonAppData + sep + kMakerFolder + sep;
+  f.Product = f.Maker + kProductFolder + sep;
+  f.Logs = f.Product + "Logs" + sep;
+  f.Firmware = f.Product + "Firmware" + sep;
+  return f;
+}
+
 void TfrmMain::FormCreate() {
   imgLogo.SetPicture("TarvexUK");
   frmMain.SetCaption(kAppName);
@@ -129,12 +139,12 @@ void TfrmMain::FormCreate() {
   };
 
   // Data folders, parents first; one that cannot be created is passed over in silence.
-  const std::string sep(1, kPathSep);
   const std::string base = GetSpecialFolder(CSIDL_COMMON_APPDATA);
-  const std::string maker = base + sep + kMakerFolder + sep;
-  const std::string product = maker + kProductFolder + sep;
-  const std::string logs = product + "Logs" + sep;
-  const std::string firmware = product + "Firmware" + sep;
+  const TDataFolders data = DataFoldersUnder(base);
+  const std::string& maker = data.Maker;
+  const std::string& product = data.Product;
+  const std::string& logs = data.Logs;
+  const std::string& firmware = data.Firmware;
   // The common folder itself may be missing on a fresh account (no ~/.local/share yet): it is
   // made first, each missing parent with it.
   if (platform_.Folders != nullptr && !base.empty() && !platform_.Folders->DirectoryExists(base)) {
@@ -207,6 +217,7 @@ bool TfrmMain::FormCloseQuery() const {
 }
 
 void TfrmMain::FormClose() {
+  FinishHistory(false, "The program was closed before the update finished.");
   SaveSettings();
   ClosePort();
   USBComp.reset();
@@ -229,6 +240,8 @@ void TfrmMain::ShowException(const std::exception& e) {
 }
 
 void TfrmMain::MessageDlg(TMsgKind kind, const std::string& text) {
+  // The last error told during an update is the one its history keeps.
+  if (History && kind == TMsgKind::mkError) History->Error = text;
   if (platform_.MessageBoxes != nullptr) platform_.MessageBoxes->Show(kind, text);
 }
 

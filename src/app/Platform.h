@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/UpdateHistory.h"
 #include "serial/Win32Names.h"
 
 namespace tarvex {
@@ -110,6 +111,22 @@ class IPortEnumerator {
   virtual std::vector<std::string> PortNames() = 0;
 };
 
+// Where the record of each update attempt is kept.
+class IUpdateHistory {
+ public:
+  virtual ~IUpdateHistory() = default;
+  // False, with the reason, when the entry could not be kept.
+  virtual bool Append(const std::string& logsFolder, const THistoryEntry& entry, std::string& error) = 0;
+};
+
+// The CSV file in the Logs folder, for every front end.
+class TFileUpdateHistory final : public IUpdateHistory {
+ public:
+  bool Append(const std::string& logsFolder, const THistoryEntry& entry, std::string& error) override {
+    return AppendHistoryFile(logsFolder, entry, error);
+  }
+};
+
 // The advisory dialog shown before the first update.
 class IAdvisoryDialog {
  public:
@@ -129,6 +146,8 @@ struct TPlatform {
   IShell* Shell = nullptr;
   IPortEnumerator* Ports = nullptr;
   IAdvisoryDialog* Advisory = nullptr;
+  // None: no history is kept (tests that do not look at it).
+  IUpdateHistory* History = nullptr;
   // The user-interface thread's message queue (messages 1124 and 1125 go through it).
   IMessagePump* Pump = nullptr;
   // The serial port component the window talks to the product through.

@@ -2,6 +2,8 @@
 
 #include "cli/FlashCommand.h"
 
+#include "app/Globals.h"
+
 #include <functional>
 #include <map>
 #include <ostream>
@@ -19,7 +21,8 @@ void PrintHelp(std::ostream& out, const std::map<std::string, Command>& commands
   out << "Usage: tarvex-flash <command> [options]\n\n"
          "Tarvex Flash Programmer, command-line front end.\n\nCommands:\n";
   for (const auto& [name, c] : commands) out << "  " << name << "\t" << c.summary << "\n";
-  out << "\nRun 'tarvex-flash <command> --help' for the options of a command.\n";
+  out << "\nOptions:\n  -h, --help     show this help\n  -V, --version  show the program's version\n"
+         "\nRun 'tarvex-flash <command> --help' for the options of a command.\n";
 }
 
 }  // namespace
@@ -84,6 +87,15 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<TOptionSp
   return true;
 }
 
+void UsageError(std::ostream& err, const std::string& command, const std::string& what) {
+  err << "tarvex-flash" << (command.empty() ? "" : " " + command) << ": " << what << "\n"
+      << "Try 'tarvex-flash --help'.\n";
+}
+
+std::string VersionLine() {
+  return std::string("tarvex-flash ") + kAppVersion;
+}
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   return RunCli(args, out, err, TFlashServices{});
 }
@@ -97,15 +109,26 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                        [&services](const std::vector<std::string>& a, std::ostream& o, std::ostream& e) {
                          return RunFlash(a, o, e, services);
                        }};
+  commands["history"] = {"show the record of every update attempt",
+                         [&services](const std::vector<std::string>& a, std::ostream& o, std::ostream& e) {
+                           return RunHistory(a, o, e, services);
+                         }};
 
-  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+  if (args.empty()) {
+    UsageError(err, "", "no command given");
+    return kExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     PrintHelp(out, commands);
-    return args.empty() ? kExitUsage : kExitOk;
+    return kExitOk;
+  }
+  if (args[0] == "--version" || args[0] == "-V") {
+    out << VersionLine() << "\n";
+    return kExitOk;
   }
   const auto it = commands.find(args[0]);
   if (it == commands.end() || !it->second.run) {
-    err << "tarvex-flash: unknown command '" << args[0] << "'\n";
-    PrintHelp(err, commands);
+    UsageError(err, "", "unknown command '" + args[0] + "'");
     return kExitUsage;
   }
   return it->second.run(std::vector<std::string>(args.begin() + 1, args.end()), out, err);

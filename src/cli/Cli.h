@@ -50,6 +50,16 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<TOptionSp
 // program would for a product of that memory-size code and prints what it is for and what it holds.
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// `tarvex-flash history [--last N]`: the update history as a table.
+int RunHistory(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               const TFlashServices& services);
+
+// A usage error: one line saying what is wrong (command empty: the program's own), then where help is.
+void UsageError(std::ostream& err, const std::string& command, const std::string& what);
+
+// "tarvex-flash 1.20.0.0"
+std::string VersionLine();
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // The program's own entry: `flash` gets the serial port component and the console from services.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

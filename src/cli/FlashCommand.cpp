@@ -28,7 +28,7 @@ namespace {
 
 void PrintFlashHelp(std::ostream& out) {
   out << "Usage: tarvex-flash flash --port COM<n> --file FW.hex [--no-verify] [--verbose]\n"
-         "                          [--wait-reconnect]\n\n"
+         "                          [--wait-reconnect] [--quiet | --json]\n\n"
          "Updates the firmware of the product on the given port exactly as the desktop program\n"
          "does: connects and identifies the product, opens and judges the file, then erases,\n"
          "writes, reads back and compares the flash pages the file uses and starts the new\n"
@@ -40,7 +40,14 @@ void PrintFlashHelp(std::ostream& out) {
          "  --verbose         also print the debug log on standard error\n"
          "  --wait-reconnect  after a successful update wait up to 60 s for the product to come\n"
          "                    back and print its new identity\n"
+         "  --quiet           print only the verdict line and errors\n"
+         "  --json            print one JSON object at the end instead of the progress: the product,\n"
+         "                    the file (with its SHA-256), each step (passed, failed or skipped), the\n"
+         "                    verdict, the exit code, the error and every message, the verify report\n"
+         "                    and the update history; errors still go to standard error\n"
          "  -h, --help        show this help\n\n"
+         "Every update attempt is added to \"Update History.csv\" in the Logs folder\n"
+         "('tarvex-flash history' shows it).\n\n"
          "Exit status:\n"
          "  0  the new firmware was started and the verify passed (or was skipped)\n"
          "  2  wrong usage\n"
@@ -114,6 +121,7 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
 
   // Message boxes: one line each on standard error.
   void Show(TMsgKind kind, const std::string& text) override {
+    messages_.push_back(MessageBoxLine(kind, text));
     report_.ErrorLine(MessageBoxLine(kind, text));
     ++boxes_;
     activity_ = true;
@@ -154,8 +162,18 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   void PrintFile();
   int Fail(int code, const std::string& text) {
     report_.ErrorLine("tarvex-flash flash: " + text);
+    error_ = text;
     return code;
   }
+
+ public:
+  void SetMode(TReportMode mode) { report_.SetMode(mode); }
+  // The whole run as one JSON object, for scripts.
+  [[nodiscard]] std::string Json(int code) const;
+
+ private:
+  std::string error_;                  // the command's last word on a failure
+  std::vector<std::string> messages_;  // every message box, as its line
 
   const TFlashServices& services_;
   bool verbose_;
@@ -170,9 +188,74 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   TSystemServices system_ = MakeSystemServices();
   TNullSettingsStore settings_;
   PresetFileDialog dialog_;
+  TFileUpdateHistory history_;
   std::unique_ptr<IComPort> port_;
   std::unique_ptr<TfrmMain> frm_;
 };
+
+std::string JsonText(const std::string& s) {
+  std::string j = "\"";
+  for (const char c : s) {
+    switch (c) {
+      case '"': j += "\\\""; break;
+      case '\\': j += "\\\\"; break;
+      case '\n': j += "\\n"; break;
+      case '\r': j += "\\r"; break;
+      case '\t': j += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          j += Format("\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+        } else {
+          j += c;
+        }
+    }
+  }
+  return j + "\"";
+}
+
+// A string, or null when there is nothing to tell.
+std::string JsonOrNull(const std::string& s) {
+  return s.empty() ? "null" : JsonText(s);
+}
+
+std::string TFlashSession::Json(int code) const {
+  const TfrmMain* f = frm_.get();
+  const auto caption = [f](const TControl TfrmMain::*control) {
+    if (f == nullptr) return std::string("null");
+    std::string text = (f->*control).Caption();
+    while (!text.empty() && text.back() == ' ') text.pop_back();  // a serial number's padding
+    return JsonOrNull(text);
+  };
+  std::string j = "{\"product\":{";
+  j += "\"port\":" +
+       JsonOrNull(port_ != nullptr && f != nullptr && f->PortIdx > 0 ? Format("COM%d", f->PortIdx) : "");
+  j += ",\"type\":" + caption(&TfrmMain::lbProductType);
+  j += ",\"software_version\":" + caption(&TfrmMain::lbSoftwareVer);
+  j += ",\"serial_number\":" + caption(&TfrmMain::lbSerialNo);
+  j += ",\"unique_id\":" + caption(&TfrmMain::lbGuid);
+  j += ",\"microcontroller\":" + caption(&TfrmMain::lbMicro);
+  j += "},\"file\":{";
+  j += "\"path\":" + caption(&TfrmMain::edFileName);
+  j += ",\"product\":" + caption(&TfrmMain::lbFileProduct);
+  j += ",\"version\":" + caption(&TfrmMain::lbFileVersion);
+  j += ",\"microcontroller\":" + caption(&TfrmMain::lbFileMicro);
+  j += ",\"sha256\":" + (f != nullptr ? JsonOrNull(f->FileSha256) : std::string("null"));
+  j += "},\"steps\":{";
+  static const char* const kSteps[kHistorySteps] = {"boot_loader", "erase", "write", "verify", "run"};
+  for (std::size_t i = 0; i < kHistorySteps; ++i) {
+    const TStepResult r = f != nullptr && f->LastHistory ? f->LastHistory->Steps[i] : TStepResult::srSkipped;
+    j += std::string(i == 0 ? "" : ",") + "\"" + kSteps[i] + "\":" + JsonText(StepResultText(r));
+  }
+  j += "},\"verdict\":" + JsonText(code == kExitOk ? "passed" : "failed");
+  j += ",\"exit_code\":" + std::to_string(code);
+  j += ",\"error\":" + JsonOrNull(code == kExitOk ? "" : error_);
+  j += ",\"messages\":[";
+  for (std::size_t i = 0; i < messages_.size(); ++i) j += (i == 0 ? "" : ",") + JsonText(messages_[i]);
+  j += "],\"report\":" +
+       JsonOrNull(f != nullptr && f->VerifyReportWritten ? LogsFolder + kVerifyReportFile : std::string());
+  j += ",\"history\":" + JsonOrNull(LogsFolder.empty() ? std::string() : LogsFolder + kHistoryFile);
+  return j + "}";
+}
 
 bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
   pump_.SetOwnerThread();
@@ -194,6 +277,7 @@ bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
   platform.Folders = services_.Folders != nullptr ? services_.Folders : system_.Folders.get();
   platform.MessageBoxes = this;
   platform.FileDialog = &dialog_;
+  platform.History = &history_;
   platform.Ports = ports;
   platform.Pump = &pump_;
   platform.ComPort = port_.get();
@@ -292,6 +376,7 @@ int TFlashSession::Stopped() {
         "finish it";
   }
   report_.Finish();
+  f.FinishHistory(false, "tarvex-flash: " + text);
   return Fail(stopCode_, text);
 }
 
@@ -381,10 +466,12 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
   report_.Update(f);
   if (!f.FlashDone) {
     if (updated != TWaitEnd::weDone) {
-      return Fail(kExitUpdateFailed,
-                  Format("no block, page or step advanced for %d s although the product had not given up; "
-                         "the update was stopped",
-                         services_.StallTicks * TickLength / 1000));
+      const std::string text = Format(
+          "no block, page or step advanced for %d s although the product had not given up; "
+          "the update was stopped",
+          services_.StallTicks * TickLength / 1000);
+      f.FinishHistory(false, "tarvex-flash: " + text);
+      return Fail(kExitUpdateFailed, text);
     }
     return Fail(kExitUpdateFailed, "the update failed: the programmer gave up (see the message above)");
   }
@@ -394,7 +481,7 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
                 "the flash differs from the file" +
                     (f.VerifyReportWritten ? "; the differences are in " + reportFile : std::string()));
   }
-  report_.Line("Update complete: firmware " + f.lbFileVersion.Caption() + " started.");
+  report_.Verdict("Update complete: firmware " + f.lbFileVersion.Caption() + " started.");
   if (!waitReconnect) return kExitOk;
 
   // The window reconnects by itself on the lead's second arrival.
@@ -415,11 +502,10 @@ int RunFlash(const std::vector<std::string>& args, std::ostream& out, std::ostre
   TParsedArgs parsed;
   std::string error;
   const std::vector<TOptionSpec> options{
-      {"port", true}, {"file", true}, {"no-verify", false}, {"verbose", false}, {"wait-reconnect", false},
-      {"help", false}};
+      {"port", true},   {"file", true},  {"no-verify", false}, {"verbose", false}, {"wait-reconnect", false},
+      {"quiet", false}, {"json", false}, {"help", false}};
   if (!ParseArgs(args, options, parsed, error)) {
-    err << "tarvex-flash flash: " << error << "\n";
-    PrintFlashHelp(err);
+    UsageError(err, "flash", error);
     return kExitUsage;
   }
   if (parsed.Has("help")) {
@@ -427,17 +513,21 @@ int RunFlash(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return kExitOk;
   }
   if (!parsed.Positional.empty() || !parsed.Has("port") || !parsed.Has("file")) {
-    err << "tarvex-flash flash: --port and --file are required, and nothing else\n";
-    PrintFlashHelp(err);
+    UsageError(err, "flash", "--port and --file are required, and nothing else");
     return kExitUsage;
   }
   const std::optional<std::string> port = PortName(parsed.Options["port"]);
   if (!port) {
-    err << "tarvex-flash flash: the port must be named COM<n>, e.g. COM5\n";
+    UsageError(err, "flash", "the port must be named COM<n>, e.g. COM5");
     return kExitUsage;
   }
   TFlashSession session(out, err, services, parsed.Has("verbose"));
-  return session.Run(*port, parsed.Options["file"], parsed.Has("no-verify"), parsed.Has("wait-reconnect"));
+  const bool json = parsed.Has("json");
+  if (json || parsed.Has("quiet")) session.SetMode(json ? TReportMode::rmJson : TReportMode::rmQuiet);
+  const int code =
+      session.Run(*port, parsed.Options["file"], parsed.Has("no-verify"), parsed.Has("wait-reconnect"));
+  if (json) out << session.Json(code) << "\n" << std::flush;
+  return code;
 }
 
 }  // namespace tarvex::cli

@@ -40,7 +40,11 @@ void TFlashReport::Write(std::ostream& stream, const std::string& text) {
 }
 
 void TFlashReport::Line(const std::string& text) {
-  Write(out_, text);
+  if (mode_ == TReportMode::rmNormal) Write(out_, text);
+}
+
+void TFlashReport::Verdict(const std::string& text) {
+  if (mode_ != TReportMode::rmJson) Write(out_, text);
 }
 
 void TFlashReport::ErrorLine(const std::string& text) {
@@ -53,6 +57,7 @@ void TFlashReport::Finish() {
 }
 
 void TFlashReport::Update(TfrmMain& frm) {
+  if (mode_ != TReportMode::rmNormal) return;
   std::lock_guard lock(m_);
   const std::vector<TControl*> labels = frm.StatusLabels();
   const std::vector<TControl*> images = frm.ResultImages();

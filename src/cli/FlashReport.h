@@ -3,6 +3,7 @@
 // of the way when the output goes to a file or a pipe.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <mutex>
 #include <string>
@@ -14,9 +15,17 @@ class TfrmMain;
 
 namespace tarvex::cli {
 
+// Normal: every row and the bar; quiet: the verdict line and errors only; JSON: errors only on
+// standard error, standard output kept for the one object printed at the end.
+enum class TReportMode : std::uint8_t { rmNormal, rmQuiet, rmJson };
+
 class TFlashReport {
  public:
   TFlashReport(std::ostream& out, std::ostream& err, bool terminal);
+
+  void SetMode(TReportMode mode) { mode_ = mode; }
+  // The update's last word on standard output (but for JSON).
+  void Verdict(const std::string& text);
 
   // One line on standard output, or on standard error; a bar being drawn gives way first.
   void Line(const std::string& text);
@@ -35,6 +44,7 @@ class TFlashReport {
   std::ostream& out_;
   std::ostream& err_;
   bool terminal_;
+  TReportMode mode_ = TReportMode::rmNormal;
   std::vector<bool> printed_;  // per status row: its result has been printed
   bool barDrawn_ = false;
   std::string barText_;

@@ -72,8 +72,7 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   TParsedArgs parsed;
   std::string error;
   if (!ParseArgs(args, {{"mem-code", true}, {"dump-image", true}, {"help", false}}, parsed, error)) {
-    err << "tarvex-flash info: " << error << "\n";
-    PrintInfoHelp(err);
+    UsageError(err, "info", error);
     return kExitUsage;
   }
   if (parsed.Has("help")) {
@@ -81,13 +80,12 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return kExitOk;
   }
   if (parsed.Positional.size() != 1) {
-    err << "tarvex-flash info: expected one HEX file\n";
-    PrintInfoHelp(err);
+    UsageError(err, "info", "expected one HEX file");
     return kExitUsage;
   }
   std::uint8_t memCode = kDefaultMemCode;
   if (parsed.Has("mem-code") && !ParseMemCode(parsed.Options["mem-code"], memCode)) {
-    err << "tarvex-flash info: the memory-size code must be 1 to 5\n";
+    UsageError(err, "info", "the memory-size code must be 1 to 5");
     return kExitUsage;
   }
   const std::string& file = parsed.Positional[0];

@@ -144,6 +144,8 @@ int RunDesktopProgram(int argc, char** argv) {
   platform.Shell = &shell;
   platform.Ports = system.Ports.get();
   platform.Advisory = &advisory;
+  TFileUpdateHistory history;
+  platform.History = &history;
   platform.Pump = &pump;
   // USB leads coming and going refresh the port list and reconnect after an update.
   platform.UsbBackend = system.UsbBackend;

@@ -55,6 +55,8 @@ int RunWin32DesktopProgram(const std::vector<std::string>& all) {
   platform.Shell = system.Shell.get();
   platform.Ports = system.Ports.get();
   platform.Advisory = snapshotDir.empty() ? &advisory : nullptr;
+  TFileUpdateHistory history;
+  platform.History = &history;
   platform.Pump = &pump;
   platform.UsbBackend = system.UsbBackend;
   TSerComPort comPort;

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "FlashCommandFixture.h"
 #include "app/Globals.h"
 #include "bootloader/BootFrames.h"
 #include "cli/Cli.h"
 #include "cli/FlashCommand.h"
-#include "cli/SimComPort.h"
 #include "firmware/HexBuilder.h"
 #include "link/ComsTasks.h"
 #include "support/Fakes.h"
@@ -26,134 +26,8 @@
 namespace tarvex {
 namespace {
 
-namespace fs = std::filesystem;
-using panelsim::TPanelSim;
-using panelsim::TProductConfig;
 using std::string;
 using std::vector;
-
-struct Result {
-  int code = -1;
-  string out;
-  string err;
-  [[nodiscard]] vector<string> OutLines() const { return Split(out); }
-  [[nodiscard]] vector<string> ErrLines() const { return Split(err); }
-  static vector<string> Split(const string& s) {
-    vector<string> lines;
-    std::istringstream in(s);
-    for (string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
-  [[nodiscard]] bool OutHas(const string& line) const { return Has(OutLines(), line); }
-  [[nodiscard]] bool ErrHas(const string& line) const { return Has(ErrLines(), line); }
-  static bool Has(const vector<string>& lines, const string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
-};
-
-class FlashCommand : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetGlobals();
-    temp = std::make_unique<test::TempDir>("tarvex-cli");
-    dir = fs::u8path(temp->Path());
-    folders.base = (dir / "data").string();
-    fs::create_directories(dir / "data");
-    SetTickClock(&clock);
-    ports.names = {"COM3", "COM7"};
-    WriteFile("fw.hex", test::FullImageHex(2, 120, 2, 5));
-  }
-  void TearDown() override {
-    SetTickClock(nullptr);
-    ResetGlobals();
-    temp.reset();
-  }
-
-  void WriteFile(const string& name, const string& text) const {
-    std::ofstream(dir / name, std::ios::binary) << text;
-  }
-  [[nodiscard]] string Path(const string& name) const { return (dir / name).string(); }
-
-  Result Flash(vector<string> args, TProductConfig cfg = {}) {
-    sim = std::make_unique<TPanelSim>(cfg);
-    cli::TFlashServices services;
-    services.Ports = &ports;
-    services.MakeComPort = [this](const cli::TPortContext& /*context*/) {
-      auto p = std::make_unique<test::SimComPort>(*sim, clock, &usb);
-      p->missing = portMissing;
-      p->deadTimers = deadTimers;
-      if (deviceError) {
-        // The device thread fails as the port opens; the component tells it on the UI thread.
-        p->onOpen = [raw = p.get()] {
-          UiMessagePump()->Post([raw] {
-            if (raw->OnThreadError) raw->OnThreadError("Device read error");
-          });
-        };
-      }
-      port = p.get();
-      return p;
-    };
-    services.MakeUsbBackend = [this] { return std::make_unique<test::SimUsbHandle>(usb); };
-    services.TakeStopRequest = stopRequest;
-    services.Folders = &folders;
-    services.IdentifyTicks = identifyTicks;
-    services.StallTicks = stallTicks;
-    args.insert(args.begin(), "flash");
-    std::ostringstream out;
-    std::ostringstream err;
-    Result r;
-    r.code = cli::RunCli(args, out, err, services);
-    r.out = out.str();
-    r.err = err.str();
-    port = nullptr;
-    return r;
-  }
-  Result FlashFile(const string& file, vector<string> extra = {}, TProductConfig cfg = {}) {
-    vector<string> args{"--port", "COM7", "--file", Path(file)};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return Flash(args, cfg);
-  }
-
-  // The emulator's flash holds the file's image in every page the file uses.
-  [[nodiscard]] bool FlashMatchesFile() const {
-    bool any = false;
-    for (std::uint32_t p = 0; p < FileMemory.size(); ++p) {
-      if (!FileMemory[p].InUse) continue;
-      any = true;
-      if (sim->Flash().compare(p * kPageSize, kPageSize, reinterpret_cast<const char*>(FileMemory[p].Data),
-                               kPageSize) != 0) {
-        return false;
-      }
-    }
-    return any;
-  }
-  // As the program forms it, with the system's separator.
-  [[nodiscard]] string LogsFolderPath() const {
-    const string sep(1, kPathSep);
-    return (dir / "data").string() + sep + "Tarvex Ltd" + sep + "Flash Programmer" + sep + "Logs";
-  }
-
-  test::FastClock clock{20};
-  test::FakePorts ports;
-  test::SimUsbBackend usb;
-  std::unique_ptr<TPanelSim> sim;
-  test::SimComPort* port = nullptr;
-  bool portMissing = false;
-  bool deadTimers = false;
-  bool deviceError = false;
-  std::int32_t identifyTicks = 1091;
-  std::int32_t stallTicks = 5 * 90 + 18;
-  std::function<int()> stopRequest;
-  // WRITE commands the port has carried (counted on the user-interface thread).
-  [[nodiscard]] int WritesSent() const {
-    return port == nullptr ? 0
-                           : static_cast<int>(std::count(port->written.begin(), port->written.end(),
-                                                         string("\x31\xCE", 2)));
-  }
-  fs::path dir;
-  std::unique_ptr<test::TempDir> temp;
-  test::RealFolders folders;
-};
 
 TEST_F(FlashCommand, FullUpdatePrintsProductFileRowsProgressAndTheLog) {
   const Result r = FlashFile("fw.hex", {"--verbose"});

@@ -87,8 +87,9 @@ class SimComPort : public IComPort {
   bool deadTimers = false;
   // Called after each open (the user-interface thread).
   std::function<void()> onOpen;
-  // Every frame written, in order (user-interface thread only).
+  // Every frame written, in order (user-interface thread only); onWrite sees each as it goes.
   std::vector<std::string> written;
+  std::function<void(SimComPort&, const std::string&)> onWrite;
   int opens = 0;
 
   void SetComNumber(std::uint16_t number) override { number_ = number; }
@@ -148,6 +149,7 @@ class SimComPort : public IComPort {
     std::lock_guard lock(m_);
     RequireOpen();
     written.push_back(bytes);
+    if (onWrite) onWrite(*this, bytes);
     std::uint64_t at = clock_.NowMs();
     for (const panelsim::TSimAction& a : sim_.Feed(bytes, at)) {
       at += a.DelayMs;
