@@ -114,6 +114,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                            return RunHistory(a, o, e, services);
                          }};
 
+  commands["ports"] = {"list the serial ports",
+                       [&services](const std::vector<std::string>& a, std::ostream& o, std::ostream& e) {
+                         return RunPorts(a, o, e, services);
+                       }};
+
   if (args.empty()) {
     UsageError(err, "", "no command given");
     return kExitUsage;

@@ -54,6 +54,10 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int RunHistory(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                const TFlashServices& services);
 
+// `tarvex-flash ports`: the serial ports, one a line.
+int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             const TFlashServices& services);
+
 // A usage error: one line saying what is wrong (command empty: the program's own), then where help is.
 void UsageError(std::ostream& err, const std::string& command, const std::string& what);
 

@@ -277,7 +277,7 @@ TEST_F(HexLoad, FilesThatAreNotHexFailCleanlyWithTheirReason) {
   std::string nul = ExtAddr(0x0800) + "\n:01000000";
   nul += '\0';
   nul += "1FE\n" + kEof;  // the length is right, the NUL stands where a digit belongs
-  EXPECT_EQ(fault(dir.Write("nul.hex", nul)), P(K::hfNotHex, 2));
+  EXPECT_EQ(fault(dir.Write("digit-nul.hex", nul)), P(K::hfNotHex, 2));
   EXPECT_EQ(fault(dir.Write("empty.hex", "")), P(K::hfNoData, 0));
   EXPECT_EQ(fault(dir.Write("cut.hex", Lines({ExtAddr(0x0800), Data(0, {1})}))), P(K::hfNoEndOfFile, 0));
   EXPECT_EQ(fault(dir.Write("sum.hex", Lines({ExtAddr(0x0800), Data(0, {1}), ":0100000000FE", kEof}))),

@@ -66,7 +66,7 @@ Product:
   --version M.mm        software version, e.g. 1.05 (default: the preset's, else 1.00)
   --micro C             maker letter: G (GigaDevice), S (ST Microelectronics) or any other
                         letter; after a restart the firmware's identity block decides G or S,
-                        an other letter stays (default S)
+                        any other letter stays (default S)
   --uid HEX             unique ID, 24 hexadecimal digits
   --serial TEXT         serial number, at most 16 characters (padded with spaces)
   --no-serial           serial number of sixteen 0xFF bytes

@@ -1,4 +1,5 @@
-// `tarvex-flash history [--last N]`: the update history kept in the Logs folder, as a table.
+// `tarvex-flash history [--last N]`: the update history kept in the Logs folder, as a table; and
+// `tarvex-flash ports`: the serial ports as the desktop program lists them.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -124,6 +125,36 @@ int RunHistory(const std::vector<std::string>& args, std::ostream& out, std::ost
     out << line << "\n";
   }
   if (table.size() == 1) out << "(no update attempts)\n";
+  return kExitOk;
+}
+
+int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             const TFlashServices& services) {
+  TParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {{"help", false}}, parsed, error) || !parsed.Positional.empty()) {
+    UsageError(err, "ports", error.empty() ? "unexpected argument '" + parsed.Positional[0] + "'" : error);
+    return kExitUsage;
+  }
+  if (parsed.Has("help")) {
+    out << "Usage: tarvex-flash ports\n\n"
+           "Prints the serial ports, one name a line, as the desktop program lists them.\n\n"
+           "Options:\n"
+           "  -h, --help  show this help\n";
+    return kExitOk;
+  }
+  TSystemServices system;
+  IPortEnumerator* ports = services.Ports;
+  if (ports == nullptr) {
+    system = MakeSystemServices();
+    ports = system.Ports.get();
+  }
+  std::vector<std::string> names = ports != nullptr ? ports->PortNames() : std::vector<std::string>{};
+  // In the order of the number, as a person reads them.
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  });
+  for (const auto& n : names) out << n << "\n";
   return kExitOk;
 }
 
