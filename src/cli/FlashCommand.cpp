@@ -122,7 +122,7 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   // Message boxes: one line each on standard error.
   void Show(TMsgKind kind, const std::string& text) override {
     messages_.push_back(MessageBoxLine(kind, text));
-    report_.ErrorLine(MessageBoxLine(kind, text));
+    report_.ErrorLine(MessageBoxLine(kind, text), kind == TMsgKind::mkError);
     ++boxes_;
     activity_ = true;
   }
@@ -161,7 +161,7 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   void PrintProduct(const std::string& heading);
   void PrintFile();
   int Fail(int code, const std::string& text) {
-    report_.ErrorLine("tarvex-flash flash: " + text);
+    report_.ErrorLine("tarvex-flash flash: " + text, true);
     error_ = text;
     return code;
   }
@@ -449,6 +449,8 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
 
   // The update.
   Handle([&] { f.btnNextClick(); });
+  BuildPageList();
+  report_.SetPlan(static_cast<int>(PageList.size()), CountBlocks(), !noVerify);
   Handle([&] { f.btnStartClick(); });
   if (!f.FlashInProgress && !f.FlashDone) return Fail(kExitProductRefused, "the product cannot be updated");
   // No bound on the whole run: a slow line or one with many repeats takes long, and stopping a

@@ -24,12 +24,16 @@ class TFlashReport {
   TFlashReport(std::ostream& out, std::ostream& err, bool terminal);
 
   void SetMode(TReportMode mode) { mode_ = mode; }
+  // The work of the update about to start, for the overall percentage and the time left: pages
+  // to erase, blocks to write and, with the verify, to read back.
+  void SetPlan(int pages, int blocks, bool verify);
   // The update's last word on standard output (but for JSON).
   void Verdict(const std::string& text);
 
-  // One line on standard output, or on standard error; a bar being drawn gives way first.
+  // One line on standard output, or on standard error; a bar being drawn gives way first. An
+  // error keeps the bar's line (the step where the update stood) above it.
   void Line(const std::string& text);
-  void ErrorLine(const std::string& text);
+  void ErrorLine(const std::string& text, bool keepBar = false);
   // Prints what changed in the status rows and the bar since the last call.
   void Update(TfrmMain& frm);
   // Ends a bar left on the terminal.
@@ -37,7 +41,9 @@ class TFlashReport {
 
  private:
   void ClearBar();
-  void Write(std::ostream& stream, const std::string& text);
+  void Write(std::ostream& stream, const std::string& text, bool keepBar = false);
+  // ", update 52%, about 0:12 left", or nothing without a plan.
+  std::string Overall(std::size_t row, int pos);
 
   // The debug log may come from any thread; lines stay whole.
   std::recursive_mutex m_;
@@ -51,7 +57,15 @@ class TFlashReport {
   int barMax_ = -1;
   int barPos_ = 0;
   std::string barRow_;
-  int barStep_ = -1;  // tenths of the way already printed (plain output)
+  int barStep_ = -1;             // tenths of the way already printed (plain output)
+  std::string barLine_;          // the bar's state as a plain line
+  bool barLinePrinted_ = false;  // that line is on the screen
+  // The plan, in bytes that cross the line (an erased page counted as one block), and when the
+  // first page began to be erased (ms of the tick clock).
+  double planErase_ = 0, planWrite_ = 0, planRead_ = 0;
+  bool planned_ = false;
+  std::uint64_t transferStartMs_ = 0;
+  bool transferStarted_ = false;
 };
 
 }  // namespace tarvex::cli

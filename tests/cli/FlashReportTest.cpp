@@ -8,6 +8,7 @@
 
 #include "app/Main.h"
 #include "cli/FlashReport.h"
+#include "serial/Ticks.h"
 
 namespace tarvex {
 namespace {
@@ -101,6 +102,46 @@ TEST_F(FlashReportTest, PlainOutputPrintsEachTenthOnceAndEachRowOnce) {
   frm.imgWrite.SetVisible(true);
   report.Update(frm);
   EXPECT_EQ(Take(), "Writing new flash data... OK\n");
+}
+
+class SteppedClock : public ITickClock {
+ public:
+  std::uint32_t Milliseconds() override { return ms; }
+  std::uint32_t ms = 1000;
+};
+
+TEST_F(FlashReportTest, TheWholeUpdatesShareAndTimeLeftAndTheLastStepStaysAboveAnError) {
+  SteppedClock clock;
+  SetTickClock(&clock);
+  cli::TFlashReport report(out, err, true);
+  // 4 pages to erase, 100 blocks to write and read back: 204 blocks of 268 bytes on the line.
+  report.SetPlan(4, 100, true);
+  Erasing(0, 4);
+  report.Update(frm);
+  // Nothing measured yet: the line's own rate, 11520 bytes a second.
+  EXPECT_NE(Take().find("] 0/4, update 0%, about 0:05 left"), string::npos);
+  frm.imgErase.SetVisible(true);
+  frm.lbWriteData.SetVisible(true);
+  frm.progBar.SetMax(100);
+  frm.progBar.SetPosition(48);  // 4 + 48 of the 204 blocks: a quarter of the update
+  clock.ms += 30000;            // slower than the line: a product that takes its time
+  report.Update(frm);
+  // 52 blocks in 30 s: the 152 left take about 88 s at the measured rate.
+  EXPECT_NE(Take().find("] 48/100, update 25%, about 1:28 left"), string::npos);
+
+  // The lead is pulled: the bar's line stays, the error comes under it.
+  report.ErrorLine("Error: Device read error", true);
+  EXPECT_EQ(Take(), "\n");
+  EXPECT_EQ(err.str(), "Error: Device read error\n");
+  // Without a terminal the line where the update stood is printed before the error.
+  cli::TFlashReport plain(out, err, false);
+  plain.Update(frm);
+  frm.progBar.SetPosition(49);
+  plain.Update(frm);
+  Take();
+  plain.ErrorLine("Error: gone", true);
+  EXPECT_EQ(Take().rfind("Writing new flash data... 49/100 (49%)", 0), 0u);
+  SetTickClock(nullptr);
 }
 
 }  // namespace
