@@ -76,6 +76,16 @@ TEST_F(UpdateHistory, EachAttemptIsKeptWithTheProductTheFileAndHowEveryStepWent)
 
   const auto records = Records();
   ASSERT_EQ(records.size(), 3u);
+  {
+    // RFC 4180 as written, not only as read back: quoted, quotes doubled, CR LF line ends.
+    std::ifstream raw(fs::u8path(HistoryPath()), std::ios::binary);
+    const string text((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(",\"A1,B2 \"\"7\"\"\","), string::npos) << text;
+    EXPECT_EQ(text.rfind("Date and time,Program version,Port,", 0), 0u);
+    std::size_t ends = 0;
+    for (std::size_t at = text.find("\r\n"); at != string::npos; at = text.find("\r\n", at + 2)) ++ends;
+    EXPECT_EQ(ends, 4u) << "the header and three records, each ended by CR LF";
+  }
   std::ifstream in(fs::u8path(Path("fw.hex")), std::ios::binary);
   const string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   for (const auto& r : records) {

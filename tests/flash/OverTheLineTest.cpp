@@ -138,7 +138,8 @@ class OverTheLine : public ::testing::Test {
     frm->cbComPort.SetItemIndex(static_cast<int>(it - items.begin()));
     frm->btnConnectClick();
     ASSERT_TRUE(port.Open());
-    ASSERT_TRUE(PumpUntil([this] { return LinkIdle(); })) << Dump();
+    ASSERT_TRUE(PumpUntil([this] { return LinkIdle(); }, 30000ms))
+        << Dump();  // a bound, not a timing: loaded machines are slow
   }
   // A firmware file of two pages for product 120 at the given version, opened in the window.
   void OpenFile(std::uint8_t major = 2, std::uint8_t minor = 5) {
