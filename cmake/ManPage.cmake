@@ -39,6 +39,7 @@ help_of(flash flash --help)
 help_of(info info --help)
 help_of(history history --help)
 help_of(ports ports --help)
+help_of(status status --help)
 
 set(page ".TH TARVEX-FLASH 1 \"\" \"tarvex-flash ${VERSION}\" \"User Commands\"
 .SH NAME
@@ -52,6 +53,9 @@ tarvex\\-flash \\- update the firmware of Tarvex control panels and keypads over
 .br
 .B tarvex\\-flash history
 [\\-\\-last \\fIN\\fR]
+.br
+.B tarvex\\-flash status
+\\-\\-port COM\\fIn\\fR
 .br
 .B tarvex\\-flash ports
 .br
@@ -78,6 +82,9 @@ ${info}.fi
 .SS history
 .nf
 ${history}.fi
+.SS status
+.nf
+${status}.fi
 .SS ports
 .nf
 ${ports}.fi

@@ -45,6 +45,20 @@ inline constexpr int kSidePanelWidth = 170;
 inline constexpr int kPageCount = 3;
 inline constexpr int kProgBarRestTop = 65;
 
+// An update that stopped after its first erase and before the new firmware started: the product
+// then waits in its boot loader with part of its flash written. Kept in the settings until an
+// update of that product (its unique ID) finishes.
+struct TInterruptedUpdate {
+  std::string Port;      // "COM5"
+  TProductInfo Product;  // as identified before the update (version before, maker, serial, unique ID)
+  std::string ProductName;
+  std::string File;
+  std::string FileSha256;
+  std::string Step;       // the step under way, e.g. "Writing new flash data..."
+  std::int32_t Page = 0;  // pages of that step done
+  std::string When;
+};
+
 // The program's data folders under the common application-data folder, each with its separator.
 struct TDataFolders {
   std::string Maker, Product, Logs, Firmware;
@@ -265,6 +279,16 @@ class TfrmMain {
   // shown during the update gives it. The step under way failed unless the update passed.
   void FinishHistory(bool passed, const std::string& error = {});
 
+  // ---- An interrupted update (MainResume.cpp) ---------------------------------------------------
+  // The connect job got no answer at all: a boot loader may be listening. One sync byte asks.
+  void ProbeBootloader();
+  // The probe's sync was answered (true) or not: offer to finish the interrupted update, or tell.
+  void BootloaderProbed(bool answered);
+  void LoadInterrupted();
+  void SaveInterrupted();
+  // An update that stopped after its first erase: keep what is needed to finish it.
+  void RecordInterrupted(const THistoryEntry& entry);
+
   // ---- USB arrival and removal (MainUsb.cpp) ----------------------------------------------------
   void UsbArrival();
   void UsbRemoval();
@@ -317,6 +341,15 @@ class TfrmMain {
   std::uint32_t HistoryStartTick = 0;
   // A history that cannot be written is told once.
   bool HistoryFailureTold = false;
+
+  // The interrupted update on record (settings), if any.
+  std::optional<TInterruptedUpdate> Interrupted;
+  // The sync of the boot loader probe is on the line.
+  bool BootProbe = false;
+  // The product on the line waits in its boot loader (the probe's sync was answered).
+  bool BootloaderWaiting = false;
+  // That product is the one of the interrupted update: Start finishes it without the product link.
+  bool ResumeUpdate = false;
 
   // The file dialog keeps the last chosen file name between openings.
   std::string OpenDlgFileName;

@@ -221,6 +221,10 @@ void TfrmMain::BootTimeout() {
     SendBootFrame(Tx_Buffer);
     return;
   }
+  if (BootProbe) {
+    BootloaderProbed(false);
+    return;
+  }
   LogDebug(kSilenceGiveUp);
   FlashInProgress = false;
   UpdateWizard();

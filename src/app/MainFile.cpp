@@ -75,6 +75,12 @@ void TfrmMain::JudgeLoadedFile() {
   FileReady = verdict.Accepted;
   if (verdict.Accepted) {
     if (!verdict.Warning.empty()) MessageDlg(TMsgKind::mkWarning, verdict.Warning);
+    if (ResumeUpdate && Interrupted && FileSha256 != Interrupted->FileSha256) {
+      MessageDlg(TMsgKind::mkWarning,
+                 Format("This file is not \"%s\", whose update was interrupted (it has changed, or it is "
+                        "another one). It suits the product, and Start writes it.",
+                        Interrupted->File.c_str()));
+    }
   } else {
     MessageDlg(TMsgKind::mkError, verdict.Error);
   }

@@ -52,6 +52,15 @@ void TfrmMain::btnStartClick() {
   }
 
   lbBootloader.SetVisible(true);
+  if (ResumeUpdate) {
+    // The product waits in its boot loader already: no product link to ask, the sync again (a
+    // boot loader synchronised before answers it too), then erase, write, verify and run.
+    LogDebug("Finishing the interrupted update");
+    BootloaderMode = true;
+    ComsState = TComsState::csPortOpen;
+    SendBootCommand(kBootSync);
+    return;
+  }
   BuildJob(kBootloaderEntryJob, TJobType::jtAccess, false, false);
   AddTask(TTaskType::ttGetAccess, 1, 1, 1, TDataType::dtNil);
   SendNextTasks();
@@ -78,6 +87,10 @@ void TfrmMain::btnSelFlashClick(int tag) {
 void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
   switch (wParam) {
     case kBootSync:
+      if (BootProbe) {
+        BootloaderProbed(true);
+        return;
+      }
       ComsState = TComsState::csConnected;
       imgBootDone.SetVisible(true);
       lbErase.SetVisible(true);
@@ -176,6 +189,8 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
           CommandActive = false;
           USBCount = 0;
           ReconnectToProduct = true;
+          ResumeUpdate = false;
+          BootloaderWaiting = false;
           HistoryStepResult(THistoryStep::hsRun, TStepResult::srPassed);
           if (VerifyResult != TVerifyResult::vrFailed) FinishHistory(true);
           if (VerifyResult == TVerifyResult::vrFailed) {

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/Main.h"
+#include "link/ReplyParsing.h"
 #include "serial/Ticks.h"
 
 namespace tarvex {
@@ -52,6 +53,16 @@ void TfrmMain::FinishHistory(bool passed, const std::string& error) {
   if (!passed && e.Error.empty()) e.Error = "The update did not finish.";
   e.DurationSeconds = static_cast<double>(CurrentTick() - HistoryStartTick) * TickLength / 1000.0;
   LastHistory = e;
+  // A product left in its boot loader is remembered until an update of it finishes.
+  const bool erased = e.Steps[static_cast<std::size_t>(THistoryStep::hsErase)] != TStepResult::srSkipped;
+  const bool started = e.Steps[static_cast<std::size_t>(THistoryStep::hsRun)] == TStepResult::srPassed;
+  if (erased && !started) {
+    RecordInterrupted(e);
+  } else if (started && Interrupted && FormatUniqueID(Interrupted->Product.UniqueID) == e.UniqueId) {
+    Interrupted.reset();
+    SaveInterrupted();
+    LogDebug("Interrupted update finished");
+  }
   if (platform_.History == nullptr) return;
   std::string why;
   if (platform_.History->Append(LogsFolder, e, why)) return;

@@ -154,6 +154,11 @@ void TfrmMain::SendNextTasks() {
     FlashInProgress = false;
     CommsJob.reset();
     UpdateWizard();
+    // Silence on the product link may be a product waiting in its boot loader.
+    if (id == kIdentityJob && LinkGiveUp == TLinkGiveUp::lgNoAnswer && PortOpen) {
+      ProbeBootloader();
+      return;
+    }
     TellGiveUp(id);
     FinishHistory(false);
     return;

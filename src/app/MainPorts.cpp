@@ -49,6 +49,7 @@ void TfrmMain::ClosePort() {
   if (port != nullptr) port->SetOpen(false);
   PortOpen = false;
   ComsState = TComsState::csPortClosed;
+  BootProbe = false;
   // Nothing can be written through a closed port: Start is not offered until the next Connect.
   if (ProductReady) {
     ProductReady = false;
@@ -59,6 +60,8 @@ void TfrmMain::ClosePort() {
 
 void TfrmMain::WithdrawProduct() {
   ProductReady = false;
+  ResumeUpdate = false;
+  BootloaderWaiting = false;
   ProductMemSize = 0;
   lbhdrProduct.SetCaption("");
   lbHdrVersion.SetCaption("");

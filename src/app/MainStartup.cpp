@@ -165,6 +165,7 @@ void TfrmMain::FormCreate() {
   FirmwareFolder = firmware;
 
   LoadSettings();
+  LoadInterrupted();
 
   SelectRememberedPort();
 

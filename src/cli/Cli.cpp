@@ -114,6 +114,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                            return RunHistory(a, o, e, services);
                          }};
 
+  commands["status"] = {"say what answers on a serial port: the product, a boot loader or nothing",
+                        [&services](const std::vector<std::string>& a, std::ostream& o, std::ostream& e) {
+                          return RunStatus(a, o, e, services);
+                        }};
   commands["ports"] = {"list the serial ports",
                        [&services](const std::vector<std::string>& a, std::ostream& o, std::ostream& e) {
                          return RunPorts(a, o, e, services);

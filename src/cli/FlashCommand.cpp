@@ -28,7 +28,7 @@ namespace {
 
 void PrintFlashHelp(std::ostream& out) {
   out << "Usage: tarvex-flash flash --port COM<n> --file FW.hex [--no-verify] [--verbose]\n"
-         "                          [--wait-reconnect] [--quiet | --json]\n\n"
+         "                          [--wait-reconnect] [--resume] [--quiet | --json]\n\n"
          "Updates the firmware of the product on the given port exactly as the desktop program\n"
          "does: connects and identifies the product, opens and judges the file, then erases,\n"
          "writes, reads back and compares the flash pages the file uses and starts the new\n"
@@ -40,6 +40,8 @@ void PrintFlashHelp(std::ostream& out) {
          "  --verbose         also print the debug log on standard error\n"
          "  --wait-reconnect  after a successful update wait up to 60 s for the product to come\n"
          "                    back and print its new identity\n"
+         "  --resume          finish an update that was interrupted after the erase began: the\n"
+         "                    product waits in its boot loader; the file must be the one recorded\n"
          "  --quiet           print only the verdict line and errors\n"
          "  --json            print one JSON object at the end instead of the progress: the product,\n"
          "                    the file (with its SHA-256), each step (passed, failed or skipped), the\n"
@@ -79,9 +81,16 @@ class TNullSettingsKey : public ISettingsKey {
   void Close() override {}
 };
 
-class TNullSettingsStore : public ISettingsStore {
+// Only the record of an interrupted update is the installer's and the command's alike: it goes to
+// the real store, so that either can finish what the other began.
+class TCommandSettingsStore : public ISettingsStore {
  public:
-  std::unique_ptr<ISettingsKey> OpenKey(const std::string& /*path*/, bool /*canCreate*/) override {
+  ISettingsStore* Real = nullptr;
+  std::unique_ptr<ISettingsKey> OpenKey(const std::string& path, bool canCreate) override {
+    static const std::string kShared = "\\Interrupted Update";
+    const bool shared = path.size() > kShared.size() &&
+                        path.compare(path.size() - kShared.size(), kShared.size(), kShared) == 0;
+    if (shared && Real != nullptr) return Real->OpenKey(path, canCreate);
     return std::make_unique<TNullSettingsKey>();
   }
 };
@@ -117,7 +126,10 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
     SetUiMessagePump(nullptr);
   }
 
-  int Run(const std::string& portName, const std::string& file, bool noVerify, bool waitReconnect);
+  int Run(const std::string& portName, const std::string& file, bool noVerify, bool waitReconnect,
+          bool resume);
+  // What answers on the port: the product link, a boot loader, or nothing.
+  int Status(const std::string& portName);
 
   // Message boxes: one line each on standard error.
   void Show(TMsgKind kind, const std::string& text) override {
@@ -138,6 +150,9 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   enum class TWaitEnd { weDone, weStalled, weTimedOut, weStopped };
 
   bool Setup(bool noVerify, bool waitReconnect);
+  // Chooses the port and connects: kExitOk once the connect has ended (identified or not), or the
+  // exit status of a failure already told.
+  int Connect(const std::string& portName, TWaitEnd& identified);
   // Runs a click or another handler as the message loop would: what escapes it is reported.
   template <typename F>
   void Handle(F&& f) {
@@ -186,7 +201,7 @@ class TFlashSession : public IMessageBoxes, public IDebugOutput {
   // Destroyed in reverse: the window first, the pump last.
   TPlainMessagePump pump_;
   TSystemServices system_ = MakeSystemServices();
-  TNullSettingsStore settings_;
+  TCommandSettingsStore settings_;
   PresetFileDialog dialog_;
   TFileUpdateHistory history_;
   std::unique_ptr<IComPort> port_;
@@ -273,6 +288,7 @@ bool TFlashSession::Setup(bool noVerify, bool waitReconnect) {
   if (!port_) return false;
 
   TPlatform platform;
+  settings_.Real = services_.Settings != nullptr ? services_.Settings : system_.Settings.get();
   platform.Settings = &settings_;
   platform.Folders = services_.Folders != nullptr ? services_.Folders : system_.Folders.get();
   platform.MessageBoxes = this;
@@ -401,12 +417,8 @@ void TFlashSession::PrintFile() {
   for (const auto& [cap, value] : rows) report_.Line("  " + cap->Caption() + " " + value->Caption());
 }
 
-int TFlashSession::Run(const std::string& portName, const std::string& file, bool noVerify,
-                       bool waitReconnect) {
-  if (!Setup(noVerify, waitReconnect)) return Fail(kExitPort, "no serial port component in this build");
+int TFlashSession::Connect(const std::string& portName, TWaitEnd& identified) {
   TfrmMain& f = *frm_;
-
-  // Connect and identify.
   const auto& items = f.cbComPort.Items();
   const auto it = std::find(items.begin(), items.end(), portName);
   if (it == items.end()) {
@@ -418,8 +430,58 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
   f.cbComPort.SetItemIndex(static_cast<int>(it - items.begin()));
   Handle([&] { f.btnConnectClick(); });
   if (!f.PortOpen) return Fail(kExitPort, "cannot open " + portName);
-  const TWaitEnd identified = PumpUntil([] { return CommsJob == nullptr; }, services_.IdentifyTicks, 0);
+  // Silence on the product link is followed by one sync byte asking for a boot loader.
+  identified = PumpUntil([&f] { return CommsJob == nullptr && !f.BootProbe; }, services_.IdentifyTicks, 0);
   if (identified == TWaitEnd::weStopped) return Stopped();
+  return kExitOk;
+}
+
+int TFlashSession::Status(const std::string& portName) {
+  if (!Setup(false, false)) return Fail(kExitPort, "no serial port component in this build");
+  TfrmMain& f = *frm_;
+  TWaitEnd identified = TWaitEnd::weDone;
+  if (const int code = Connect(portName, identified); code != kExitOk) return code;
+  if (!f.lbSoftwareVer.Caption().empty() && !f.BootloaderWaiting) {
+    PrintProduct(portName + ": the product link answers:");
+    return kExitOk;
+  }
+  if (f.BootloaderWaiting) {
+    report_.Verdict(portName + ": a boot loader answers: the product waits for its firmware" +
+                    std::string(f.ResumeUpdate
+                                    ? " (an interrupted update is recorded; finish it with flash --resume)"
+                                    : " (no interrupted update is recorded for it)"));
+    return kExitOk;
+  }
+  return Fail(kExitPort, "nothing answers on " + portName);
+}
+
+int TFlashSession::Run(const std::string& portName, const std::string& file, bool noVerify,
+                       bool waitReconnect, bool resume) {
+  if (!Setup(noVerify, waitReconnect)) return Fail(kExitPort, "no serial port component in this build");
+  TfrmMain& f = *frm_;
+
+  // Connect and identify.
+  TWaitEnd identified = TWaitEnd::weDone;
+  if (const int code = Connect(portName, identified); code != kExitOk) return code;
+  if (f.BootloaderWaiting && !f.ResumeUpdate) {
+    return Fail(kExitProductRefused,
+                "the product on " + portName +
+                    " waits in its boot loader and no interrupted update is recorded for it; "
+                    "nothing was written");
+  }
+  if (f.ResumeUpdate && !resume) {
+    PrintProduct("Product on " + portName + " (waiting in its boot loader):");
+    return Fail(kExitProductRefused,
+                "the update of the product on " + portName +
+                    " was interrupted; run the command again with --resume to finish it");
+  }
+  if (resume && !f.ResumeUpdate) {
+    if (!f.lbSoftwareVer.Caption().empty()) PrintProduct("Product on " + portName + ":");
+    return Fail(kExitPort, "no boot loader answers on " + portName +
+                               (f.lbSoftwareVer.Caption().empty()
+                                    ? std::string()
+                                    : ": the product runs its firmware (update it without --resume)"));
+  }
   if (!f.ProductReady) {
     // The labels are cleared by Connect and filled once the product has told who it is.
     if (!f.lbSoftwareVer.Caption().empty()) {
@@ -446,6 +508,11 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
   Handle([&] { f.btnOpenHexClick(); });
   if (!f.edFileName.Caption().empty()) PrintFile();
   if (!FileReady) return Fail(kExitFileRefused, "the file cannot be used for this product");
+  if (resume && f.Interrupted && f.FileSha256 != f.Interrupted->FileSha256) {
+    return Fail(kExitFileRefused,
+                "the file differs from \"" + f.Interrupted->File +
+                    "\", whose update was interrupted (its SHA-256 is not the one recorded)");
+  }
 
   // The update.
   Handle([&] { f.btnNextClick(); });
@@ -499,13 +566,43 @@ int TFlashSession::Run(const std::string& portName, const std::string& file, boo
 
 }  // namespace
 
+int RunStatus(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+              const TFlashServices& services) {
+  TParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {{"port", true}, {"help", false}}, parsed, error)) {
+    UsageError(err, "status", error);
+    return kExitUsage;
+  }
+  if (parsed.Has("help")) {
+    out << "Usage: tarvex-flash status --port COM<n>\n\n"
+           "Says what answers on the port: the product link (the product runs its firmware; its identity\n"
+           "is printed), a boot loader (the product waits for its firmware, after an interrupted update),\n"
+           "or nothing. Only when the product link is silent is one boot loader sync byte sent.\n\n"
+           "Options:\n"
+           "  --port COM<n>  serial port of the product's USB lead\n"
+           "  -h, --help     show this help\n\n"
+           "Exit status: 0 the product link or a boot loader answers, 2 a usage error, 3 nothing\n"
+           "answers or the port cannot be opened.\n";
+    return kExitOk;
+  }
+  const std::optional<std::string> port =
+      parsed.Has("port") ? PortName(parsed.Options["port"]) : std::nullopt;
+  if (!parsed.Positional.empty() || !port) {
+    UsageError(err, "status", "--port COM<n> is required, and nothing else");
+    return kExitUsage;
+  }
+  TFlashSession session(out, err, services, false);
+  return session.Status(*port);
+}
+
 int RunFlash(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              const TFlashServices& services) {
   TParsedArgs parsed;
   std::string error;
   const std::vector<TOptionSpec> options{
       {"port", true},   {"file", true},  {"no-verify", false}, {"verbose", false}, {"wait-reconnect", false},
-      {"quiet", false}, {"json", false}, {"help", false}};
+      {"quiet", false}, {"json", false}, {"help", false},      {"resume", false}};
   if (!ParseArgs(args, options, parsed, error)) {
     UsageError(err, "flash", error);
     return kExitUsage;
@@ -526,8 +623,8 @@ int RunFlash(const std::vector<std::string>& args, std::ostream& out, std::ostre
   TFlashSession session(out, err, services, parsed.Has("verbose"));
   const bool json = parsed.Has("json");
   if (json || parsed.Has("quiet")) session.SetMode(json ? TReportMode::rmJson : TReportMode::rmQuiet);
-  const int code =
-      session.Run(*port, parsed.Options["file"], parsed.Has("no-verify"), parsed.Has("wait-reconnect"));
+  const int code = session.Run(*port, parsed.Options["file"], parsed.Has("no-verify"),
+                               parsed.Has("wait-reconnect"), parsed.Has("resume"));
   if (json) out << session.Json(code) << "\n" << std::flush;
   return code;
 }

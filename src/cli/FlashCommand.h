@@ -33,6 +33,9 @@ struct TFlashServices {
   IPortEnumerator* Ports = nullptr;
   // The data folders; null: the system's.
   IFolders* Folders = nullptr;
+  // Where the record of an interrupted update is kept (the only setting the command touches);
+  // null: the system's.
+  ISettingsStore* Settings = nullptr;
   // The USB watcher for --wait-reconnect; null: the system's.
   std::function<std::unique_ptr<IUsbBackend>()> MakeUsbBackend;
   // Standard output is a terminal: the progress bar is redrawn in place.
@@ -50,5 +53,8 @@ struct TFlashServices {
 
 int RunFlash(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              const TFlashServices& services);
+// `tarvex-flash status --port COM<n>`: what answers on the port.
+int RunStatus(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+              const TFlashServices& services);
 
 }  // namespace tarvex::cli

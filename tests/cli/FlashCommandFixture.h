@@ -71,7 +71,8 @@ class FlashCommand : public ::testing::Test {
   [[nodiscard]] std::string Path(const std::string& name) const { return (dir / name).string(); }
 
   Result Flash(std::vector<std::string> args, TProductConfig cfg = {}) {
-    sim = std::make_unique<TPanelSim>(cfg);
+    // The same product again (it remembers its flash and its boot loader), or a fresh one.
+    if (!keepSim || !sim) sim = std::make_unique<TPanelSim>(cfg);
     cli::TFlashServices services;
     services.Ports = &ports;
     services.MakeComPort = [this](const cli::TPortContext& /*context*/) {
@@ -93,6 +94,7 @@ class FlashCommand : public ::testing::Test {
     services.MakeUsbBackend = [this] { return std::make_unique<test::SimUsbHandle>(usb); };
     services.TakeStopRequest = stopRequest;
     services.Folders = &folders;
+    services.Settings = &settings;
     services.IdentifyTicks = identifyTicks;
     services.StallTicks = stallTicks;
     args.insert(args.begin(), "flash");
@@ -109,6 +111,15 @@ class FlashCommand : public ::testing::Test {
   Result Cli(std::vector<std::string> args) {
     cli::TFlashServices services;
     services.Folders = &folders;
+    services.Settings = &settings;
+    services.Ports = &ports;
+    services.MakeComPort = [this](const cli::TPortContext& /*context*/) {
+      if (!sim) sim = std::make_unique<TPanelSim>(TProductConfig{});
+      auto p = std::make_unique<test::SimComPort>(*sim, clock, &usb);
+      p->onWrite = onWrite;
+      port = p.get();
+      return p;
+    };
     std::ostringstream out;
     std::ostringstream err;
     Result r;
@@ -163,6 +174,8 @@ class FlashCommand : public ::testing::Test {
   fs::path dir;
   std::unique_ptr<test::TempDir> temp;
   test::RealFolders folders;
+  test::FakeSettingsStore settings;
+  bool keepSim = false;
 };
 
 }  // namespace tarvex

@@ -21,10 +21,10 @@ complete_words() {  # the line's words; prints the offers
 }
 fail=0
 offers=$(complete_words "$exe" "")
-for c in flash info history ports help --version; do
+for c in flash info history status ports help --version; do
   grep -qx -- "$c" <<<"$offers" || { echo "command $c not offered"; fail=1; }
 done
-for c in flash info history ports; do
+for c in flash info history status ports; do
   offers=$(complete_words "$exe" "$c" "--")
   for o in $("$exe" "$c" --help | grep -oE '^  (-h, )?--[a-z-]+' | grep -oE -- '--[a-z-]+'); do
     grep -qx -- "$o" <<<"$offers" || { echo "$c: option $o not offered"; fail=1; }

@@ -127,8 +127,8 @@ class OverTheLine : public ::testing::Test {
     }
     return true;
   }
-  // No job on the line (a given-up job leaves the state as it was).
-  [[nodiscard]] static bool LinkIdle() { return !CommsJob; }
+  // No job on the line (a given-up job leaves the state as it was), and no boot loader asked.
+  [[nodiscard]] bool LinkIdle() const { return !CommsJob && !(frm && frm->BootProbe); }
   // Chooses the emulator's port, connects and waits until the product link is idle again.
   void Connect() {
     frm->RefreshPortList();
@@ -418,7 +418,7 @@ TEST_F(OverTheLine, APulledLeadEndsTheUpdateAndLeavesNothingToHangOn) {
   EXPECT_TRUE(frm->btnCancel.Enabled());
 }
 
-// Slow: the product link's three transmissions of 36 ticks each.
+// Slow: the product link's three transmissions of 36 ticks each, then one boot loader sync of 18.
 TEST_F(OverTheLine, AProductThatNeverAnswersIsGivenUpAfterThreeTransmissions) {
   TProductConfig cfg = Panel();
   cfg.Faults.Silent = true;
@@ -427,8 +427,8 @@ TEST_F(OverTheLine, AProductThatNeverAnswersIsGivenUpAfterThreeTransmissions) {
   const auto start = std::chrono::steady_clock::now();
   Connect();
   const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GT(took, 5500ms);
-  EXPECT_LT(took, 7500ms);
+  EXPECT_GT(took, 6500ms);
+  EXPECT_LT(took, 8500ms);
   EXPECT_FALSE(frm->ProductReady);
   EXPECT_EQ(ReceivedStartingWith("10 00 01 00"), 3);
   ASSERT_EQ(fp.boxes.shown.size(), 1u);
@@ -474,7 +474,7 @@ TEST_F(OverTheLine, AWholeUpdateWritesTheFileAndRunsTheNewFirmware) {
   ASSERT_NE(entry, t.end());
   ASSERT_NE(sync, t.end());
   EXPECT_GE(sync->ms - entry->ms, 200u);
-  EXPECT_LE(sync->ms - entry->ms, 1000u);  // a loaded machine may be late, never early
+  EXPECT_LE(sync->ms - entry->ms, 3000u);  // a loaded machine may be late, never early
   StopPanel();
   EXPECT_TRUE(FlashMatchesFile());
 }

@@ -83,6 +83,11 @@ void TPanelSim::Restart() {
   synced_ = false;
   stage_ = TBootStage::Command;
   cmd_ = 0;
+  if (incomplete_) {
+    bootloader_ = true;
+    Note("restart: the last update did not finish, boot loader waits for sync");
+    return;
+  }
   static const ByteString kSignature = "\x55\xAA\xFF";
   std::size_t at = flash_.find(kSignature);
   while (at != ByteString::npos && at + 6 >= flash_.size()) at = ByteString::npos;
@@ -409,6 +414,7 @@ void TPanelSim::HandleBootFrame(const ByteString& frame, std::vector<TSimAction>
       if (cmd_ == kCmdGo) {
         BootReply(out, kBootAck);
         stage_ = TBootStage::Command;
+        incomplete_ = false;
         Restart();
         if (cfg_.Reenumerations > 0) out.push_back({TSimAction::Kind::Reenumerate, {}, 0});
         return;
@@ -459,6 +465,7 @@ void TPanelSim::HandleBootFrame(const ByteString& frame, std::vector<TSimAction>
       }
       std::fill_n(flash_.begin() + static_cast<std::ptrdiff_t>(page * kPageSize), kPageSize,
                   static_cast<char>(kErasedByte));
+      incomplete_ = true;
       stage_ = TBootStage::Command;
       return BootReply(out, kBootAck, cfg_.EraseMs);
     }

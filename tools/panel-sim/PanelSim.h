@@ -73,7 +73,7 @@ class TPanelSim {
   // Bytes arrived on the line at time nowMs; returns what the product does in answer.
   std::vector<TSimAction> Feed(std::string_view bytes, std::uint64_t nowMs);
   // Power-on: the product runs the firmware in its flash, or stays in its boot loader when the
-  // flash holds no firmware identity.
+  // flash holds no firmware identity or was erased without a GO since (an update cut short).
   void Restart();
   void SetTranscript(TTranscriptSink sink) { transcript_ = std::move(sink); }
   // A note of the line's own (the lead unplugged, back again) into the transcript.
@@ -140,6 +140,8 @@ class TPanelSim {
 
   bool bootloader_ = false;
   bool synced_ = false;
+  // Erased since the last GO: the application may be incomplete, so a restart keeps the boot loader.
+  bool incomplete_ = false;
   std::uint8_t cmd_ = 0;
   TBootStage stage_ = TBootStage::Command;
   std::uint32_t addr_ = 0;
