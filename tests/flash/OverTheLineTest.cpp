@@ -418,6 +418,39 @@ TEST_F(OverTheLine, APulledLeadEndsTheUpdateAndLeavesNothingToHangOn) {
   EXPECT_TRUE(frm->btnCancel.Enabled());
 }
 
+// Slow: the product link is silent for its three transmissions before the sync finds the boot loader.
+TEST_F(OverTheLine, AnUpdateCutShortByAPulledLeadIsFinishedFromTheBootLoader) {
+  TProductConfig cfg = Panel();
+  cfg.Faults.UnplugAfter = 12;  // during the write
+  opts.ReplugMs = 300;
+  StartUpdate(cfg, {}, true);
+  ASSERT_TRUE(PumpUntil([this] { return !frm->FlashInProgress; }, 8000ms)) << Dump();
+  ASSERT_FALSE(frm->FlashDone);
+  ASSERT_TRUE(frm->Interrupted.has_value());
+  EXPECT_EQ(frm->Interrupted->Step, "Writing new flash data...");
+  // The lead is back, the product restarted in its boot loader: Connect finds it and offers.
+  ASSERT_TRUE(
+      PumpUntil([this] { return std::filesystem::exists(root / "ports" / ("COM" + std::to_string(kCom))); }));
+  fp.boxes.shown.clear();
+  Connect();
+  ASSERT_TRUE(frm->ResumeUpdate) << Dump();
+  ASSERT_EQ(fp.boxes.shown.size(), 1u);
+  EXPECT_EQ(fp.boxes.Texts()[0].rfind("The update of the PX-22 (serial number", 0), 0u)
+      << fp.boxes.Texts()[0];
+  EXPECT_TRUE(frm->ProductReady);
+  EXPECT_EQ(frm->OpenDlgFileName, frm->Interrupted->File);
+  // Start finishes it; the product comes back over the product link with the new version.
+  OpenFileAndStart();
+  ASSERT_TRUE(UpdateDone()) << Dump();
+  EXPECT_EQ(frm->lbVerifyData.Caption(), "Verifying flash data...OK");
+  EXPECT_FALSE(frm->Interrupted.has_value());
+  ASSERT_TRUE(PumpUntil([this] { return !frm->ReconnectToProduct && port.Open() && LinkIdle(); }, 20000ms))
+      << Dump();
+  EXPECT_EQ(frm->lbSoftwareVer.Caption(), "2.05");
+  StopPanel();
+  EXPECT_TRUE(FlashMatchesFile());
+}
+
 // Slow: the product link's three transmissions of 36 ticks each, then one boot loader sync of 18.
 TEST_F(OverTheLine, AProductThatNeverAnswersIsGivenUpAfterThreeTransmissions) {
   TProductConfig cfg = Panel();
