@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Platform.h"
 #include "app/ViewModel.h"
+#include "core/Globals.h"
+#include "core/Platform.h"
 #include "devices/UsbClass.h"
 
 namespace tarvex {

@@ -1,6 +1,7 @@
 // Boot loader replies: judging the receive buffer, advancing the command stages, repeats on
 // NACK or silence, and the task-done message that drives the flash sequence.
 #include "app/Main.h"
+#include "bootloader/BootEvents.h"
 #include "bootloader/BootFrames.h"
 #include "serial/ComPortIntf.h"
 #include "serial/MessagePump.h"
@@ -12,16 +13,6 @@ namespace {
 constexpr const char* kNackGiveUp = "NACK Response from Target";
 constexpr const char* kSilenceGiveUp = "No bootloader response from product.";
 
-// Events of message 1124 within a command.
-constexpr std::uint8_t kEvCmdAck = 0;
-constexpr std::uint8_t kEvPageErased = 1;
-constexpr std::uint8_t kEvAllErased = 2;
-constexpr std::uint8_t kEvAddressAck = 1;
-constexpr std::uint8_t kEvBlockDone = 2;
-constexpr std::uint8_t kEvAllBlocksDone = 3;
-constexpr std::uint8_t kEvGoRunning = 1;
-// wParam of a sync answered with neither ACK nor NACK.
-constexpr std::uint8_t kInvalidSyncReply = 0xFF;
 // The ACK, a full block and the byte after it; anything longer matches no exact-length rule.
 constexpr std::size_t kMaxReplySize = kMaxBlockSize + 2 + 1;
 

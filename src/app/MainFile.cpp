@@ -1,7 +1,7 @@
 // The firmware file page: opening a HEX file, showing what it is for, and accepting or refusing it
 // for the connected product.
 #include "app/Main.h"
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/Acceptance.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexFile.h"

@@ -1,8 +1,9 @@
 // The flash sequence: Start, the manual step buttons, and the handling of each boot loader step's
 // progress and end (message 1124), which chains the steps unless the user runs them by hand.
 #include "app/Main.h"
-#include "app/ProductCatalogue.h"
+#include "bootloader/BootEvents.h"
 #include "bootloader/BootFrames.h"
+#include "core/ProductCatalogue.h"
 #include "link/ComsTasks.h"
 
 namespace tarvex {
@@ -15,8 +16,6 @@ constexpr int kStepErase = 2;
 constexpr int kStepWrite = 3;
 constexpr int kStepVerify = 4;
 constexpr int kStepRun = 5;
-
-constexpr std::uint8_t kInvalidSyncReply = 0xFF;
 
 void StepBar(TControl& bar) {
   bar.SetPosition(bar.Position() + 1);
@@ -105,15 +104,15 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
 
     case kCmdErase:
       switch (lParam) {
-        case 0: LogDebug("ERASE_CMD: ACK"); return;
-        case 1:
+        case kEvCmdAck: LogDebug("ERASE_CMD: ACK"); return;
+        case kEvPageErased:
           // The page just erased: PageIdx already points past it.
           if (PageIdx >= 1 && PageIdx <= PageList.size()) {
             LogDebug(Format("Page %d Erased", PageList[PageIdx - 1u].PageID));
           }
           StepBar(progBar);
           return;
-        case 2:
+        case kEvAllErased:
           LogDebug("Selected Pages Erased");
           imgErase.SetVisible(true);
           progBar.SetVisible(false);
@@ -130,13 +129,15 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
 
     case kCmdWrite:
       switch (lParam) {
-        case 0: LogDebug("WRITE_CMD: ACK"); return;
-        case 1: LogDebug(Format("Writing Data %d Bytes @ address: %.4X", RWSize, StartAddr)); return;
-        case 2:
+        case kEvCmdAck: LogDebug("WRITE_CMD: ACK"); return;
+        case kEvAddressAck:
+          LogDebug(Format("Writing Data %d Bytes @ address: %.4X", RWSize, StartAddr));
+          return;
+        case kEvBlockDone:
           LogDebug(Format("Written %d bytes", RWSize));
           StepBar(progBar);
           return;
-        case 3:
+        case kEvAllBlocksDone:
           LogDebug("All Data Written to device");
           progBar.SetVisible(false);
           imgWrite.SetVisible(true);
@@ -153,13 +154,15 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
 
     case kCmdRead:
       switch (lParam) {
-        case 0: LogDebug("ACK from Read Command"); return;
-        case 1: LogDebug(Format("Reading Data %d Bytes @ address: %.4X", RWSize, StartAddr)); return;
-        case 2:
+        case kEvCmdAck: LogDebug("ACK from Read Command"); return;
+        case kEvAddressAck:
+          LogDebug(Format("Reading Data %d Bytes @ address: %.4X", RWSize, StartAddr));
+          return;
+        case kEvBlockDone:
           LogDebug(Format("Read Data: %d bytes", RWSize));
           StepBar(progBar);
           return;
-        case 3: {
+        case kEvAllBlocksDone: {
           LogDebug("All Data Read from Device");
           CommandActive = false;
           // A report that cannot be written has been told about; the step ends as a failed one.
@@ -178,8 +181,8 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
 
     case kCmdGo:
       switch (lParam) {
-        case 0: LogDebug("GO_CMD: ACK"); return;
-        case 1:
+        case kEvCmdAck: LogDebug("GO_CMD: ACK"); return;
+        case kEvGoRunning:
           LogDebug("Target running");
           imgRunApp.SetVisible(true);
           FlashInProgress = false;

@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "app/Main.h"
-#include "app/ProductCatalogue.h"
 #include "bootloader/BootFrames.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/FlashImage.h"
 #include "link/ComsTasks.h"
 #include "link/Frame.h"

@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "app/Main.h"
-#include "app/ProductCatalogue.h"
 #include "bootloader/BootFrames.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/FlashImage.h"
 
 namespace tarvex {

@@ -3,8 +3,8 @@
 // then, one sync byte asks whether a boot loader listens; if one does and an interrupted update
 // is on record, the window offers to finish it and Start goes straight to the boot loader.
 #include "app/Main.h"
-#include "app/ProductCatalogue.h"
 #include "bootloader/BootFrames.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/FlashImage.h"
 #include "link/ComsTasks.h"
 #include "link/ReplyParsing.h"

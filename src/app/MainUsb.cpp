@@ -1,6 +1,6 @@
 // USB arrival and removal: keep the port list current, and reconnect after an update.
 #include "app/Main.h"
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 #include "serial/Ticks.h"
 
 namespace tarvex {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

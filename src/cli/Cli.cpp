@@ -2,7 +2,7 @@
 
 #include "cli/FlashCommand.h"
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 #include <functional>
 #include <map>

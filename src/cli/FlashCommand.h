@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 #include "devices/UsbClass.h"
 #include "serial/ComPortIntf.h"
 

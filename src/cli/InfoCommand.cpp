@@ -4,9 +4,9 @@
 #include <fstream>
 #include <ostream>
 
-#include "app/Globals.h"
-#include "app/ProductCatalogue.h"
 #include "cli/Cli.h"
+#include "core/Globals.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/Acceptance.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexFile.h"

@@ -9,10 +9,10 @@
 #include <ostream>
 
 #include "app/Main.h"
-#include "app/UpdateHistory.h"
 #include "app/platform/SystemServices.h"
 #include "cli/Cli.h"
 #include "cli/FlashCommand.h"
+#include "core/UpdateHistory.h"
 
 namespace tarvex::cli {
 

@@ -1,6 +1,6 @@
 #include "cli/StopRequests.h"
 #include "cli/StopRequestsCommon.h"
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 
 namespace tarvex::cli {
 

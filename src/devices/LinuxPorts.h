@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 #include "devices/PortNames.h"
 
 namespace tarvex {

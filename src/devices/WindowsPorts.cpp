@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "core/Win32Names.h"
 #include "serial/Win32Dispatcher.h"
-#include "serial/Win32Names.h"
 #include "serial/Win32Text.h"
 
 namespace tarvex {

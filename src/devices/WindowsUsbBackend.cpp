@@ -1,6 +1,6 @@
 #include "devices/WindowsUsbBackend.h"
 
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 // after windows.h, which it needs
 #include <dbt.h>
 

@@ -1,6 +1,6 @@
 #include "firmware/Acceptance.h"
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 
 namespace tarvex {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 
 namespace tarvex {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <system_error>
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/FlashImage.h"
 
 namespace tarvex {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

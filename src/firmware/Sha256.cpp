@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 class QWidget;
 

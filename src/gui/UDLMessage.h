@@ -5,14 +5,13 @@
 #include <QPointer>
 
 #include "app/AdvisoryTexts.h"
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
 
 namespace tarvex {
-
 
 class TfrmUDLMessage : public QDialog {
  public:

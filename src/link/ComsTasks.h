@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

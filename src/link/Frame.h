@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

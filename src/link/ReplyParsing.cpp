@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 
 namespace tarvex {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

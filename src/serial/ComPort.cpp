@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 #include "serial/SerialErrors.h"
 #include "serial/Ticks.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <exception>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 #include "serial/SerialErrors.h"
 
 namespace tarvex {

@@ -18,11 +18,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/Win32Names.h"
 #include "serial/IOQueue.h"
 #include "serial/MessagePump.h"
 #include "serial/SyncObjects.h"
 #include "serial/Ticks.h"
-#include "serial/Win32Names.h"
 
 namespace tarvex {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

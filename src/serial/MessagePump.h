@@ -8,7 +8,7 @@
 #include <exception>
 #include <functional>
 
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 
 namespace tarvex {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
+#include "core/Win32Names.h"
 #include "serial/Dispatcher.h"
-#include "serial/Win32Names.h"
 
 namespace tarvex {
 

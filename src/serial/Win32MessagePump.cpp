@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 
 namespace tarvex {
 

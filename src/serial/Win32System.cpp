@@ -1,6 +1,6 @@
 // The system's clock and error texts on Windows: the multimedia timer at a resolution of one
 // millisecond for the program's whole run, and FormatMessageW.
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 // after windows.h, which it needs
 #include <mmsystem.h>
 

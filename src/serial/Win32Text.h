@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 
 namespace tarvex {
 

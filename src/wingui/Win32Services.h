@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/Platform.h"
-#include "serial/Win32Names.h"
+#include "core/Platform.h"
+#include "core/Win32Names.h"
 
 namespace tarvex {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/Main.h"
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 
 namespace tarvex {
 

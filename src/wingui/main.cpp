@@ -1,4 +1,4 @@
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 // after windows.h, which it needs
 #include <shellapi.h>
 

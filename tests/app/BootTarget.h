@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
 #include "app/Main.h"
+#include "core/Globals.h"
 #include "firmware/FlashImage.h"
 #include "link/ComsTasks.h"
 #include "serial/Ticks.h"

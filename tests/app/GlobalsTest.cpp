@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 
 namespace tarvex {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "app/Main.h"
 #include "app/platform/WindowsServices.h"
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 #include "serial/Win32Text.h"
 
 namespace tarvex {

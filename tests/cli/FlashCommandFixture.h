@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
 #include "cli/Cli.h"
 #include "cli/FlashCommand.h"
 #include "cli/SimComPort.h"
+#include "core/Globals.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexBuilder.h"
 #include "support/Fakes.h"

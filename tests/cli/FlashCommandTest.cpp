@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "FlashCommandFixture.h"
-#include "app/Globals.h"
 #include "bootloader/BootFrames.h"
 #include "cli/Cli.h"
 #include "cli/FlashCommand.h"
+#include "core/Globals.h"
 #include "firmware/HexBuilder.h"
 #include "link/ComsTasks.h"
 #include "support/Fakes.h"

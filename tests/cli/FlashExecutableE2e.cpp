@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexBuilder.h"
 #include "firmware/HexFile.h"

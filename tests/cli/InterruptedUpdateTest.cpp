@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "FlashCommandFixture.h"
-#include "app/UpdateHistory.h"
+#include "core/UpdateHistory.h"
 
 namespace tarvex {
 namespace {

@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "FlashCommandFixture.h"
-#include "app/UpdateHistory.h"
+#include "core/UpdateHistory.h"
 #include "firmware/Sha256.h"
 #include "support/Json.h"
 

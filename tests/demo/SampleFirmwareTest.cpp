@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/Acceptance.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexFile.h"
@@ -73,8 +73,9 @@ TEST_F(SampleFirmware, ItFillsAFewDozenPagesFromTheFlashBaseWithTheIdentityNearT
   EXPECT_EQ(page0[3], 0x20);
   EXPECT_EQ(page0[7], 0x08);
   EXPECT_EQ(page0[4] & 1, 1);
-  const ByteString id = panelsim::TPanelSim::IdentityBlock(DefaultRecipe().ProductCode, DefaultRecipe().Variant,
-                                                           DefaultRecipe().Major, DefaultRecipe().Minor, true);
+  const ByteString id =
+      panelsim::TPanelSim::IdentityBlock(DefaultRecipe().ProductCode, DefaultRecipe().Variant,
+                                         DefaultRecipe().Major, DefaultRecipe().Minor, true);
   EXPECT_EQ(ByteString(reinterpret_cast<const char*>(page0) + DefaultRecipe().IdentityAt, id.size()), id);
   // The last page is only partly used, as a linker leaves it.
   const TMem2KPage& last = FileMemory[PageList.back().PageID];

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/FlashImage.h"
 
 namespace tarvex {

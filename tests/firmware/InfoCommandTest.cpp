@@ -5,8 +5,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/Globals.h"
 #include "cli/Cli.h"
+#include "core/Globals.h"
 #include "firmware/HexBuilder.h"
 
 namespace tarvex {

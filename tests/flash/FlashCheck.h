@@ -1,7 +1,7 @@
 // Whether the product's flash holds the file image on every page the file uses.
 #pragma once
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex::test {
 

@@ -493,7 +493,13 @@ TEST_F(OverTheLine, AWholeUpdateWritesTheFileAndRunsTheNewFirmware) {
                     {"ACK from Read Command", Format("Reading Data 256 Bytes @ address: %.4X", a),
                      "Read Data: 256 bytes"});
   expected.insert(expected.end(), {"All Data Read from Device", "GO_CMD: ACK", "Target running"});
-  EXPECT_EQ(BootLog(), expected);
+  const vector<string> got = BootLog();
+  const auto at = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
+  EXPECT_TRUE(at.first == got.end() && at.second == expected.end())
+      << "the boot log differs at line " << (at.first - got.begin()) << ": \""
+      << (at.first != got.end() ? *at.first : string("<end>")) << "\" where \""
+      << (at.second != expected.end() ? *at.second : string("<end>")) << "\" belongs; " << got.size()
+      << " lines, " << expected.size() << " expected" << Dump();
   EXPECT_EQ(bars, (vector<std::pair<int, int>>{{2, 2}, {16, 16}}));
   EXPECT_EQ(frm->lbVerifyData.Caption(), "Verifying flash data...OK");
   EXPECT_TRUE(PumpUntil([this] { return !port.Open(); }));

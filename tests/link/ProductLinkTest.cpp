@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/Main.h"
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/FlashImage.h"
 #include "link/AccessCodes.h"
 #include "link/ComsTasks.h"

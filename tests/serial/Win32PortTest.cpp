@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "core/Win32Names.h"
 #include "serial/ComPort.h"
 #include "serial/PlainMessagePump.h"
 #include "serial/SerialErrors.h"
 #include "serial/Win32Dispatcher.h"
-#include "serial/Win32Names.h"
 
 namespace tarvex {
 namespace {

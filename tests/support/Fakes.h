@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/Platform.h"
+#include "core/Globals.h"
+#include "core/Platform.h"
 
 namespace tarvex::test {
 

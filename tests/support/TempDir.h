@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 namespace tarvex::test {
 

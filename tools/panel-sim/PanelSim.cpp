@@ -4,8 +4,8 @@
 #include <limits>
 #include <utility>
 
-#include "app/ProductCatalogue.h"
 #include "bootloader/BootFrames.h"
+#include "core/ProductCatalogue.h"
 #include "link/AccessCodes.h"
 
 namespace tarvex::panelsim {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 #include "link/Frame.h"
 
 namespace tarvex::panelsim {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <system_error>
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 
 namespace tarvex::panelsim {
 

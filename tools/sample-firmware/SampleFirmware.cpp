@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 #include "firmware/Acceptance.h"
 #include "firmware/FlashImage.h"
 #include "firmware/HexFile.h"

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex::samplefw {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <ostream>
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 namespace tarvex {
 

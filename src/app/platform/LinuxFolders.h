@@ -2,7 +2,7 @@
 // $XDG_DATA_HOME (default ~/.local/share): the programmer runs per user there.
 #pragma once
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 namespace tarvex {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <variant>
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 namespace tarvex {
 

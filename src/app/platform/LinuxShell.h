@@ -1,7 +1,7 @@
 // The shell on Linux: files and addresses go to xdg-open.
 #pragma once
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 namespace tarvex {
 

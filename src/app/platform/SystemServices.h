@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "app/Globals.h"
-#include "app/Platform.h"
+#include "core/Globals.h"
+#include "core/Platform.h"
 #include "devices/UsbClass.h"
 
 namespace tarvex {

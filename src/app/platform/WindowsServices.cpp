@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "serial/Win32Names.h"
+#include "core/Win32Names.h"
 #include "serial/Win32Text.h"
 
 namespace tarvex {

@@ -2,8 +2,8 @@
 // folders, the debugger output channel and the shell's open verb.
 #pragma once
 
-#include "app/Globals.h"
-#include "app/Platform.h"
+#include "core/Globals.h"
+#include "core/Platform.h"
 
 namespace tarvex {
 

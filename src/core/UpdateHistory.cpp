@@ -1,4 +1,4 @@
-#include "app/UpdateHistory.h"
+#include "core/UpdateHistory.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 

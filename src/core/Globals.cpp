@@ -1,4 +1,4 @@
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 #include <cstdarg>
 #include <cstdio>

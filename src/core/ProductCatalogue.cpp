@@ -1,4 +1,4 @@
-#include "app/ProductCatalogue.h"
+#include "core/ProductCatalogue.h"
 
 namespace tarvex {
 

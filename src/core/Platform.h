@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/UpdateHistory.h"
-#include "serial/Win32Names.h"
+#include "core/UpdateHistory.h"
+#include "core/Win32Names.h"
 
 namespace tarvex {
 

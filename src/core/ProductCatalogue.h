@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Globals.h"
+#include "core/Globals.h"
 
 namespace tarvex {
 
