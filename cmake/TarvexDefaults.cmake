@@ -66,9 +66,19 @@ include(GoogleTest)
 
 # A libFuzzer target (clang, TARVEX_FUZZ=ON). scripts/fuzz runs every fuzz_* executable for a
 # bounded time, seeded from the CORPUS folder.
+# Every other (native) build replays the committed corpus through the same entry point as the
+# test fuzz_corpus_<name>.
 function(tarvex_fuzzer name)
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
   if(NOT TARVEX_FUZZ)
+    if(F_CORPUS AND NOT CMAKE_CROSSCOMPILING)
+      add_executable(replay_${name} ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/FuzzReplay.cpp)
+      target_link_libraries(replay_${name} PRIVATE ${F_LIBS})
+      target_include_directories(replay_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
+      tarvex_defaults(replay_${name})
+      add_test(NAME fuzz_corpus_${name} COMMAND replay_${name} ${F_CORPUS})
+      set_tests_properties(fuzz_corpus_${name} PROPERTIES LABELS fuzz)
+    endif()
     return()
   endif()
   add_executable(fuzz_${name} ${F_SOURCES})

@@ -315,6 +315,10 @@ class TfrmMain {
   std::uint32_t EndAddr = 0;
   std::uint8_t ErasePgIdx = 0;
   std::uint16_t RWSize = 0;
+  // The block a message 1124 being handled reports, as it stood when the message was posted.
+  std::uint32_t TaskAddr = 0;
+  std::uint16_t TaskSize = 0;
+  std::size_t TaskPageIdx = 0;
   std::vector<std::string> ComPorts;
   std::int32_t PortIdx = 0;
   bool ProductReady = false;

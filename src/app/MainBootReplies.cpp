@@ -33,7 +33,14 @@ std::uint16_t BlockSize(std::uint32_t startAddr, std::uint32_t endAddr) {
 
 void TfrmMain::PostTaskDone(std::uint8_t wParam, std::uint8_t lParam) {
   if (Platform().Pump == nullptr) return;
-  Platform().Pump->Post([this, wParam, lParam] { TaskDoneMsg(wParam, lParam); });
+  // The block the event is about, as it is now: by the time the message is handled the next
+  // block may be under way.
+  Platform().Pump->Post([this, wParam, lParam, addr = StartAddr, size = RWSize, page = PageIdx] {
+    TaskAddr = addr;
+    TaskSize = size;
+    TaskPageIdx = page;
+    TaskDoneMsg(wParam, lParam);
+  });
 }
 
 void TfrmMain::ProcessBootResponse() {

@@ -106,9 +106,9 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
       switch (lParam) {
         case kEvCmdAck: LogDebug("ERASE_CMD: ACK"); return;
         case kEvPageErased:
-          // The page just erased: PageIdx already points past it.
-          if (PageIdx >= 1 && PageIdx <= PageList.size()) {
-            LogDebug(Format("Page %d Erased", PageList[PageIdx - 1u].PageID));
+          // The page just erased: the index already pointed past it when the event was posted.
+          if (TaskPageIdx >= 1 && TaskPageIdx <= PageList.size()) {
+            LogDebug(Format("Page %d Erased", PageList[TaskPageIdx - 1u].PageID));
           }
           StepBar(progBar);
           return;
@@ -131,10 +131,10 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
       switch (lParam) {
         case kEvCmdAck: LogDebug("WRITE_CMD: ACK"); return;
         case kEvAddressAck:
-          LogDebug(Format("Writing Data %d Bytes @ address: %.4X", RWSize, StartAddr));
+          LogDebug(Format("Writing Data %d Bytes @ address: %.4X", TaskSize, TaskAddr));
           return;
         case kEvBlockDone:
-          LogDebug(Format("Written %d bytes", RWSize));
+          LogDebug(Format("Written %d bytes", TaskSize));
           StepBar(progBar);
           return;
         case kEvAllBlocksDone:
@@ -156,10 +156,10 @@ void TfrmMain::TaskDoneMsg(std::uint8_t wParam, std::uint8_t lParam) {
       switch (lParam) {
         case kEvCmdAck: LogDebug("ACK from Read Command"); return;
         case kEvAddressAck:
-          LogDebug(Format("Reading Data %d Bytes @ address: %.4X", RWSize, StartAddr));
+          LogDebug(Format("Reading Data %d Bytes @ address: %.4X", TaskSize, TaskAddr));
           return;
         case kEvBlockDone:
-          LogDebug(Format("Read Data: %d bytes", RWSize));
+          LogDebug(Format("Read Data: %d bytes", TaskSize));
           StepBar(progBar);
           return;
         case kEvAllBlocksDone: {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "BootTarget.h"
+#include "bootloader/BootEvents.h"
 #include "bootloader/BootFrames.h"
 
 namespace tarvex {
@@ -301,6 +302,21 @@ TEST_F(BootReplies, NothingIsPostedWithoutAPump) {
   frm->PostTaskDone(0x31, 0);
   EXPECT_EQ(pump.RunAll(), 1);
   EXPECT_EQ(log.lines, std::vector<string>{"WRITE_CMD: ACK"});
+}
+
+// A 1124 message is handled after its block: by then the next block (or page) may be under way.
+TEST_F(BootReplies, EventsNameTheBlockAndPageTheyWerePostedFor) {
+  frm->RWSize = 256;
+  frm->StartAddr = 0x08000100;
+  frm->PostTaskDone(kCmdWrite, kEvAddressAck);
+  PageList = {{0, 0x08000000, 0x080007FF}, {1, 0x08000800, 0x08000FFF}};
+  PageIdx = 1;
+  frm->PostTaskDone(kCmdErase, kEvPageErased);
+  frm->StartAddr = 0x08000200;  // the next block went out before the messages were handled
+  PageIdx = 2;
+  pump.RunAll();
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{"Writing Data 256 Bytes @ address: 8000100", "Page 0 Erased"}));
 }
 
 }  // namespace

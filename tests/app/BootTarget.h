@@ -18,6 +18,7 @@
 #include "serial/Ticks.h"
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
+#include "support/SteppingClock.h"
 
 namespace tarvex::test {
 
@@ -181,15 +182,6 @@ inline void FillPage(std::uint32_t page, std::uint8_t seed) {
   p.InUse = true;
 }
 
-// A tick clock that moves on 55 ms each time it is read, so waits end after a few reads.
-class SteppingClock : public ITickClock {
- public:
-  std::uint32_t Milliseconds() override { return now_ += TickLength; }
-
- private:
-  std::uint32_t now_ = 1000;
-};
-
 // The window in boot loader mode on an open port, with a product of memory-size code 1 (128 pages,
 // verify limit 0x0803F800) and a target with the same flash size.
 class FlashFixture : public ::testing::Test {
@@ -234,7 +226,7 @@ class FlashFixture : public ::testing::Test {
   void Sync() { frm->SendBootCommand(0x7F); }
   [[nodiscard]] std::string ReportPath() const { return LogsFolder + "Verification Data.txt"; }
 
-  SteppingClock clock;
+  SteppingClock clock{1000, TickLength};  // every reading a tick later: the waits pass at once
   FakeComPort port;
   FakePump pump;
   FakePlatform fp;

@@ -7,6 +7,7 @@
 #include "serial/Ticks.h"
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
+#include "support/SteppingClock.h"
 
 namespace tarvex {
 namespace {
@@ -16,10 +17,9 @@ constexpr const char* kAdvice =
     "please refer to the contro panel installation manual for further information.";
 
 // A tick clock that moves on by one tick every time it is read, so WaitTicks(36) ends at once.
-class RacingClock : public ITickClock {
+class RacingClock : public test::SteppingClock {
  public:
-  std::uint32_t Milliseconds() override { return ms += TickLength; }
-  std::uint32_t ms = 1000;
+  RacingClock() : test::SteppingClock(1000, TickLength) {}
 };
 
 class Usb : public ::testing::Test {

@@ -9,6 +9,7 @@
 #include "app/Main.h"
 #include "cli/FlashReport.h"
 #include "serial/Ticks.h"
+#include "support/SteppingClock.h"
 
 namespace tarvex {
 namespace {
@@ -104,14 +105,8 @@ TEST_F(FlashReportTest, PlainOutputPrintsEachTenthOnceAndEachRowOnce) {
   EXPECT_EQ(Take(), "Writing new flash data... OK\n");
 }
 
-class SteppedClock : public ITickClock {
- public:
-  std::uint32_t Milliseconds() override { return ms; }
-  std::uint32_t ms = 1000;
-};
-
 TEST_F(FlashReportTest, TheWholeUpdatesShareAndTimeLeftAndTheLastStepStaysAboveAnError) {
-  SteppedClock clock;
+  test::SteppingClock clock;
   SetTickClock(&clock);
   cli::TFlashReport report(out, err, true);
   // 4 pages to erase, 100 blocks to write and read back: 204 blocks of 268 bytes on the line.
@@ -124,7 +119,7 @@ TEST_F(FlashReportTest, TheWholeUpdatesShareAndTimeLeftAndTheLastStepStaysAboveA
   frm.lbWriteData.SetVisible(true);
   frm.progBar.SetMax(100);
   frm.progBar.SetPosition(48);  // 4 + 48 of the 204 blocks: a quarter of the update
-  clock.ms += 30000;            // slower than the line: a product that takes its time
+  clock.Advance(30000);         // slower than the line: a product that takes its time
   report.Update(frm);
   // 52 blocks in 30 s: the 152 left take about 88 s at the measured rate.
   EXPECT_NE(Take().find("] 48/100, update 25%, about 1:28 left"), string::npos);

@@ -19,6 +19,7 @@
 #include "serial/Ticks.h"
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
+#include "support/SteppingClock.h"
 #include "tools/panel-sim/PanelSim.h"
 
 namespace tarvex {
@@ -32,12 +33,9 @@ using std::vector;
 
 constexpr std::size_t kIdentityOffset = 0x200;
 
-class SteppingClock : public ITickClock {
+class SteppingClock : public test::SteppingClock {
  public:
-  std::uint32_t Milliseconds() override { return now_ += TickLength; }
-
- private:
-  std::uint32_t now_ = 1000;
+  SteppingClock() : test::SteppingClock(1000, TickLength) {}
 };
 
 class FlashEndToEnd : public ::testing::Test {

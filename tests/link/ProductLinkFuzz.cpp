@@ -12,17 +12,13 @@
 #include "link/Frame.h"
 #include "serial/Ticks.h"
 #include "support/FakeComPort.h"
+#include "support/SteppingClock.h"
 
 namespace {
 
 using namespace tarvex;
 
 // Waits of the boot loader job run on this clock, not on the real one.
-class StepClock : public ITickClock {
- public:
-  std::uint32_t now = 0;
-  std::uint32_t Milliseconds() override { return now += 10; }
-};
 
 // The link's debug lines would drown the fuzzer's own output.
 class NoLog : public IDebugOutput {
@@ -36,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   test::FakeComPort port;
   test::FakePump pump;
-  StepClock clock;
+  test::SteppingClock clock(0, 10);
   NoLog log;
   SetDebugOutput(&log);
   SetTickClock(&clock);

@@ -16,6 +16,7 @@
 #include "serial/Ticks.h"
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
+#include "support/SteppingClock.h"
 
 namespace tarvex {
 namespace {
@@ -79,10 +80,9 @@ const ByteString kIdentityRequest =
 const ByteString kPanelReadsRequest = B({0x14, 0x00, 0x62, 0x02, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00,
                                          0x44, 0x0C, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x48, 0xA5});
 
-class SteppingClock : public ITickClock {
+class SteppingClock : public test::SteppingClock {
  public:
-  std::uint32_t now = 1000;
-  std::uint32_t Milliseconds() override { return now += 5; }
+  SteppingClock() : test::SteppingClock(1000, 5) {}
 };
 
 class ProductLink : public ::testing::Test {
@@ -433,9 +433,9 @@ TEST_F(ProductLink, BootloaderEntryJobEndsWithTheSync) {
   bool handledWhileWaiting = false;
   port.Receive(Framed(Rec(13, 1, "")));
   pump.Post([&] { handledWhileWaiting = true; });
-  const std::uint32_t before = clock.now;
+  const std::uint32_t before = clock.Now();
   ASSERT_EQ(pump.PumpOne(), 1);  // the frame; the marker runs inside the wait
-  const std::uint32_t waited = clock.now - before;
+  const std::uint32_t waited = clock.Now() - before;
   EXPECT_TRUE(handledWhileWaiting);
   EXPECT_GE(waited, 4 * TickLength);
   EXPECT_LT(waited, 6 * TickLength);

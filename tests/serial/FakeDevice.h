@@ -16,16 +16,14 @@
 
 #include "serial/Dispatcher.h"
 #include "serial/SerialErrors.h"
+#include "support/SteppingClock.h"
 
 namespace tarvex::test {
 
 // A millisecond clock the test sets by hand.
-class StepClock : public ITickClock {
+class StepClock : public test::SteppingClock {
  public:
-  std::uint32_t Milliseconds() override { return ms.load(); }
-  void Set(std::uint32_t value) { ms.store(value); }
-  void Advance(std::uint32_t by) { ms.fetch_add(by); }
-  std::atomic<std::uint32_t> ms{55u * 1000u};
+  StepClock() : test::SteppingClock(55u * 1000u) {}
 };
 
 class FakeDevice : public TSerBaseDispatcher {
