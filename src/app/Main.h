@@ -52,6 +52,7 @@ struct TInterruptedUpdate {
   std::string Port;      // "COM5"
   TProductInfo Product;  // as identified before the update (version before, maker, serial, unique ID)
   std::string ProductName;
+  std::uint8_t MemSizeCode = 0;  // the product's memory-size code when it was identified
   std::string File;
   std::string FileSha256;
   std::string Step;       // the step under way, e.g. "Writing new flash data..."

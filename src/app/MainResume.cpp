@@ -78,7 +78,7 @@ void TfrmMain::BootloaderProbed(bool answered) {
   lbMicro.SetCaption(r.Product.Micro == 'G'   ? "GigaDevice"
                      : r.Product.Micro == 'S' ? "ST Microelectronics"
                                               : "ST Microelectronics*");
-  ProductMemSize = GetMemSize(r.Product.ProductCode);
+  ProductMemSize = r.MemSizeCode != 0 ? r.MemSizeCode : GetMemSize(r.Product.ProductCode);
   PrepareImages(ProductMemSize);
   ResumeUpdate = ProductMemSize != 0;
   ProductReady = ResumeUpdate;
@@ -103,6 +103,7 @@ void TfrmMain::RecordInterrupted(const THistoryEntry& e) {
   r.Port = e.Port;
   r.Product = ProductInfo;
   r.ProductName = e.ProductType;
+  r.MemSizeCode = ProductMemSize != 0 ? ProductMemSize : GetMemSize(ProductInfo.ProductCode);
   r.File = e.File;
   r.FileSha256 = e.FileSha256;
   // The step under way and how far its bar had come.
@@ -134,6 +135,7 @@ void TfrmMain::LoadInterrupted() {
       r.Product.SetSerialNo(key->ReadString("Serial Number"));
       r.Product.SetUniqueID(BytesOf(key->ReadString("Unique ID")));
       r.ProductName = key->ReadString("Product");
+      r.MemSizeCode = static_cast<std::uint8_t>(key->ReadInteger("Memory Size Code"));
       r.File = key->ReadString("File");
       r.FileSha256 = key->ReadString("File SHA-256");
       r.Step = key->ReadString("Step");
@@ -167,6 +169,7 @@ void TfrmMain::SaveInterrupted() {
   key->WriteString("Serial Number", r.Product.SerialNo);
   key->WriteString("Unique ID", HexOf(r.Product.UniqueID));
   key->WriteString("Product", r.ProductName);
+  key->WriteInteger("Memory Size Code", r.MemSizeCode);
   key->WriteString("File SHA-256", r.FileSha256);
   key->WriteString("Step", r.Step);
   key->WriteInteger("Page", r.Page);

@@ -61,6 +61,7 @@ TEST_F(InterruptedUpdate, AProductLeftInItsBootLoaderIsRecognisedAndTheRecordedU
   EXPECT_EQ(Recorded("File"), Path("fw.hex"));
   EXPECT_EQ(Recorded("Step"), "Writing new flash data...");
   EXPECT_EQ(Recorded("Port"), "COM7");
+  EXPECT_EQ(settings.keys[kRecordKey]["Memory Size Code"].i, 5) << "the PX-22's 1 MB";
 
   // Without --resume: told, and nothing is erased or written.
   const Result plain = FlashFile("fw.hex");
