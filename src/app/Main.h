@@ -242,6 +242,8 @@ class TfrmMain {
   // Message 1125: one complete received frame, owned by the handler.
   void ProcessUDLData(std::unique_ptr<ByteString> frame);
   void JobFinished(std::uint16_t jobId);
+  // The side panel and the product page show ProductInfo.
+  void ShowProductIdentity();
   // Tells the installer why a job was given up (LinkGiveUp), where no box has told it yet.
   void TellGiveUp(std::uint16_t jobId);
 

@@ -16,9 +16,7 @@ void TfrmMain::BeginHistory() {
   e.Port = Format("COM%d", PortIdx);
   e.ProductType = lbProductType.Caption();
   e.ProductCode = std::to_string(ProductInfo.ProductCode);
-  e.SerialNumber = lbSerialNo.Caption();
-  // The product pads its serial number with blanks.
-  while (!e.SerialNumber.empty() && e.SerialNumber.back() == ' ') e.SerialNumber.pop_back();
+  e.SerialNumber = TrimTrailingBlanks(lbSerialNo.Caption());  // the product pads it with blanks
   e.UniqueId = lbGuid.Caption();
   e.Microcontroller = lbMicro.Caption();
   e.VersionBefore = lbSoftwareVer.Caption();

@@ -396,25 +396,26 @@ void TfrmMain::ProcessUDLData(std::unique_ptr<ByteString> frame) {
 
 // The end of a job -----------------------------------------------------------------------------------
 
+void TfrmMain::ShowProductIdentity() {
+  const TProductInfo& p = ProductInfo;
+  const std::string name = GetProductName(p.ProductCode, p.Variant);
+  lbProductType.SetCaption(name);
+  lbhdrProduct.SetCaption("Product: " + name);
+  const std::string version = FormatVersion(p.Major, p.Minor);
+  lbSoftwareVer.SetCaption(version);
+  lbHdrVersion.SetCaption("Version: " + version);
+  lbSerialNo.SetCaption(p.SerialNo);
+  lbGuid.SetCaption(FormatUniqueID(p.UniqueID));
+  lbMicro.SetCaption(p.Micro == 'G'   ? "GigaDevice"
+                     : p.Micro == 'S' ? "ST Microelectronics"
+                                      : "ST Microelectronics*");
+}
+
 void TfrmMain::JobFinished(std::uint16_t jobId) {
   if (jobId == kIdentityJob) {
     TProductInfo& p = ProductInfo;
-    const std::string name = GetProductName(p.ProductCode, p.Variant);
-    lbProductType.SetCaption(name);
-    lbhdrProduct.SetCaption("Product: " + name);
-    const std::string version = FormatVersion(p.Major, p.Minor);
-    lbSoftwareVer.SetCaption(version);
-    lbHdrVersion.SetCaption("Version: " + version);
-    lbSerialNo.SetCaption(p.SerialNo);
-    lbGuid.SetCaption(FormatUniqueID(p.UniqueID));
-    if (p.Micro == 'G') {
-      lbMicro.SetCaption("GigaDevice");
-    } else if (p.Micro == 'S') {
-      lbMicro.SetCaption("ST Microelectronics");
-    } else {
-      lbMicro.SetCaption("ST Microelectronics*");
-      p.Micro = 0xFF;  // the file acceptance rules read an unknown maker as this
-    }
+    ShowProductIdentity();
+    if (p.Micro != 'G' && p.Micro != 'S') p.Micro = 0xFF;  // the file rules read an unknown maker as this
 
     const std::int32_t v = p.VersionNumber();
     const std::int32_t m = GetMinVersion(p.ProductCode);

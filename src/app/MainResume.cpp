@@ -7,7 +7,6 @@
 #include "core/ProductCatalogue.h"
 #include "firmware/FlashImage.h"
 #include "link/ComsTasks.h"
-#include "link/ReplyParsing.h"
 
 namespace tarvex {
 
@@ -68,16 +67,7 @@ void TfrmMain::BootloaderProbed(bool answered) {
   }
   const TInterruptedUpdate& r = *Interrupted;
   ProductInfo = r.Product;
-  lbProductType.SetCaption(r.ProductName);
-  lbhdrProduct.SetCaption("Product: " + r.ProductName);
-  const std::string version = FormatVersion(r.Product.Major, r.Product.Minor);
-  lbSoftwareVer.SetCaption(version);
-  lbHdrVersion.SetCaption("Version: " + version);
-  lbSerialNo.SetCaption(r.Product.SerialNo);
-  lbGuid.SetCaption(FormatUniqueID(r.Product.UniqueID));
-  lbMicro.SetCaption(r.Product.Micro == 'G'   ? "GigaDevice"
-                     : r.Product.Micro == 'S' ? "ST Microelectronics"
-                                              : "ST Microelectronics*");
+  ShowProductIdentity();
   ProductMemSize = r.MemSizeCode != 0 ? r.MemSizeCode : GetMemSize(r.Product.ProductCode);
   PrepareImages(ProductMemSize);
   ResumeUpdate = ProductMemSize != 0;
@@ -86,8 +76,7 @@ void TfrmMain::BootloaderProbed(bool answered) {
   OpenDlgFileName = r.File;
   const std::size_t sep = r.File.find_last_of(std::string("/") + kPathSep);
   if (sep != std::string::npos) LastFolder = r.File.substr(0, sep + 1);
-  std::string serial = r.Product.SerialNo;
-  while (!serial.empty() && serial.back() == ' ') serial.pop_back();
+  const std::string serial = TrimTrailingBlanks(r.Product.SerialNo);
   const std::string text = Format(
       "The update of the %s (serial number %s) on %s was interrupted: the product is waiting in its boot "
       "loader. Open \"%s\" and press \"Start\" to finish the update.",

@@ -237,9 +237,7 @@ std::string TFlashSession::Json(int code) const {
   const TfrmMain* f = frm_.get();
   const auto caption = [f](const TControl TfrmMain::*control) {
     if (f == nullptr) return std::string("null");
-    std::string text = (f->*control).Caption();
-    while (!text.empty() && text.back() == ' ') text.pop_back();  // a serial number's padding
-    return JsonOrNull(text);
+    return JsonOrNull(TrimTrailingBlanks((f->*control).Caption()));  // a serial number's padding
   };
   std::string j = "{\"product\":{";
   j += "\"port\":" +

@@ -119,6 +119,11 @@ std::string Format(const char* fmt, ...) {
   return out;
 }
 
+std::string TrimTrailingBlanks(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
 std::string FormatVersion(std::int32_t major, std::int32_t minor) {
   return Format("%d.%.2d", major, minor);
 }

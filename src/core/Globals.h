@@ -142,6 +142,8 @@ std::FILE* OpenFileUtf8(const std::string& utf8, const char* mode);
 
 // printf-style formatting into a std::string.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Without its trailing blanks (a serial number's padding).
+std::string TrimTrailingBlanks(std::string text);
 // "%d.%.2d" of a version's two parts (1.05).
 std::string FormatVersion(std::int32_t major, std::int32_t minor);
 // "%.2f" with the user's decimal separator (4,62 under a German locale).

@@ -6,74 +6,27 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/Main.h"
 #include "bootloader/BootFrames.h"
 #include "firmware/FlashImage.h"
+#include "firmware/HexBuilder.h"
 #include "firmware/HexFile.h"
-#include "link/ComsTasks.h"
-#include "serial/Ticks.h"
-#include "support/FakeComPort.h"
-#include "support/Fakes.h"
-#include "support/SteppingClock.h"
-
-namespace {
+#include "support/FuzzWindow.h"
 
 using namespace tarvex;
 
-class NoLog : public IDebugOutput {
- public:
-  void Output(const std::string& line) override {
-    if (trace) std::fprintf(stderr, "log: %s\n", line.c_str());
-  }
-  bool trace = std::getenv("BOOT_REPLIES_TRACE") != nullptr;
-};
-
-// Two pages of firmware for the product's image: 16 blocks to write.
-const std::string& Image() {
-  static const std::string hex = [] {
-    std::string text = ":020000040800F2\n";
-    for (std::uint32_t a = 0; a < 2 * kPageSize; a += 16) {
-      std::uint8_t sum = static_cast<std::uint8_t>(16 + (a >> 8) + (a & 0xFF));
-      std::string rec = Format(":10%04X00", a);
-      for (std::uint32_t i = 0; i < 16; ++i) {
-        const auto b = static_cast<std::uint8_t>((a + i) * 7);
-        sum = static_cast<std::uint8_t>(sum + b);
-        rec += Format("%02X", b);
-      }
-      text += rec + Format("%02X\n", static_cast<std::uint8_t>(0x100 - sum) & 0xFF);
-    }
-    return text + ":00000001FF\n";
-  }();
-  return hex;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  test::FakeComPort port;
-  test::FakePump pump;
-  test::FakeMessageBoxes boxes;
-  test::SteppingClock clock(0, 10);
-  NoLog log;
-  SetDebugOutput(&log);
-  SetTickClock(&clock);
-  SetUiMessagePump(&pump);
+  test::FuzzWindowScope scope;
+  test::FakeComPort& port = scope.port;
+  test::FakePump& pump = scope.pump;
   {
-    TPlatform platform;
-    platform.ComPort = &port;
-    platform.Pump = &pump;
-    platform.MessageBoxes = &boxes;
-    TfrmMain frm(platform, {});
+    TfrmMain frm(scope.Platform(), {});
     SetImagePages(128);
-    THexFault fault;
-    if (!LoadHexText(Image(), &fault)) {
-      std::fprintf(stderr, "the image does not load: %s\n", HexFaultText("image.hex", fault).c_str());
-      std::abort();
-    }
+    static const std::string image = test::FullImageHex(2, 120, 2, 5);  // 16 blocks to write
+    if (!LoadHexText(image)) std::abort();
     port.SetOpen(true);
     frm.PortOpen = true;
     frm.TxTimer = port.AddTimerTrigger();
@@ -115,29 +68,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       pump.RunAll();
       if (frm.Rx_Buffer.size() > 4096) std::abort();  // the receive buffer must stay bounded
     }
-    if (std::getenv("BOOT_REPLIES_TRACE") != nullptr) {
-      std::fprintf(
-          stderr, "cmd %02X go %d open %d queue %zu; done %d, erase %d, write %d, verify %d, acks %d of %d\n",
-          frm.CurCmd, static_cast<int>(frm.GoStage), port.Open(), pump.queue.size(), frm.FlashDone,
-          frm.imgErase.Visible(), frm.imgWrite.Visible(), frm.imgVerify.Visible(), writeAcks, CountBlocks());
-    }
     if (frm.FlashDone) {
       // Running means every page was erased and every block written and acknowledged.
       if (!frm.imgErase.Visible() || !frm.imgWrite.Visible()) std::abort();
       if (writeAcks < CountBlocks()) std::abort();
     }
     int giveUps = 0;
-    for (const auto& text : boxes.Texts()) {
+    for (const auto& text : scope.boxes.Texts()) {
       giveUps +=
           text == "NACK Response from Target" || text == "No bootloader response from product." ? 1 : 0;
     }
     if (giveUps > 1) std::abort();
-    pump.queue.clear();
   }
-  CommsJob.reset();
-  ResetGlobals();
-  SetTickClock(nullptr);
-  SetUiMessagePump(nullptr);
-  SetDebugOutput(nullptr);
   return 0;
 }

@@ -98,13 +98,17 @@ class FlashCommand : public ::testing::Test {
     services.IdentifyTicks = identifyTicks;
     services.StallTicks = stallTicks;
     args.insert(args.begin(), "flash");
+    Result r = Run(args, services);
+    port = nullptr;
+    return r;
+  }
+  static Result Run(const std::vector<std::string>& args, const cli::TFlashServices& services) {
     std::ostringstream out;
     std::ostringstream err;
     Result r;
     r.code = cli::RunCli(args, out, err, services);
     r.out = out.str();
     r.err = err.str();
-    port = nullptr;
     return r;
   }
   // Another command, with the same data folders.
@@ -120,13 +124,7 @@ class FlashCommand : public ::testing::Test {
       port = p.get();
       return p;
     };
-    std::ostringstream out;
-    std::ostringstream err;
-    Result r;
-    r.code = cli::RunCli(args, out, err, services);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
+    return Run(args, services);
   }
   Result FlashFile(const std::string& file, std::vector<std::string> extra = {}, TProductConfig cfg = {}) {
     std::vector<std::string> args{"--port", "COM7", "--file", Path(file)};

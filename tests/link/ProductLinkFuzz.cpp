@@ -10,38 +10,17 @@
 #include "app/Main.h"
 #include "link/ComsTasks.h"
 #include "link/Frame.h"
-#include "serial/Ticks.h"
-#include "support/FakeComPort.h"
-#include "support/SteppingClock.h"
-
-namespace {
+#include "support/FuzzWindow.h"
 
 using namespace tarvex;
 
-// Waits of the boot loader job run on this clock, not on the real one.
-
-// The link's debug lines would drown the fuzzer's own output.
-class NoLog : public IDebugOutput {
- public:
-  void Output(const std::string& /*line*/) override {}
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  test::FakeComPort port;
-  test::FakePump pump;
-  test::SteppingClock clock(0, 10);
-  NoLog log;
-  SetDebugOutput(&log);
-  SetTickClock(&clock);
-  SetUiMessagePump(&pump);
+  test::FuzzWindowScope scope;
+  test::FakeComPort& port = scope.port;
+  test::FakePump& pump = scope.pump;
   {
-    TPlatform platform;
-    platform.ComPort = &port;
-    platform.Pump = &pump;
-    TfrmMain frm(platform, {});
+    TfrmMain frm(scope.Platform(), {});
     port.SetOpen(true);
     frm.TxTimer = port.AddTimerTrigger();
     frm.ComsState = TComsState::csPortOpen;
@@ -66,12 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       pump.RunAll();
       if (frm.Rx_Buffer.size() > 4096 + 64) std::abort();  // the receive buffer must stay bounded
     }
-    pump.queue.clear();
   }
-  CommsJob.reset();
-  ResetGlobals();
-  SetTickClock(nullptr);
-  SetUiMessagePump(nullptr);
-  SetDebugOutput(nullptr);
   return 0;
 }
