@@ -12,26 +12,13 @@
 #include <vector>
 
 #include "app/ViewModel.h"
+#include "bootloader/BootSession.h"
 #include "core/Globals.h"
 #include "core/Platform.h"
 #include "devices/UsbClass.h"
+#include "link/LinkSession.h"
 
 namespace tarvex {
-
-// Sub-states of the boot loader commands with follow-on frames.
-enum class TReadStage : std::uint8_t { rsCmd, rsAddress, rsSize, rsData };
-enum class TWriteStage : std::uint8_t { wsCmd, wsAddress, wsData, wsDone };
-enum class TEraseStage : std::uint8_t { esCmd, esPages, esDone };
-enum class TGoStage : std::uint8_t { gsCmd, gsAddress, gsRunning };
-
-// Why the last product-link job ended without completing.
-enum class TLinkGiveUp : std::uint8_t {
-  lgNone,
-  lgNoAnswer,  // silence after the last transmission
-  lgBadReply,  // replies that could not be trusted, or did not answer the request
-  lgRefused,   // an error record the product sent (its message has been shown)
-  lgLineLost,  // the frame could not be sent: the port is closed or dead
-};
 
 // The verify's verdict in the update under way or just finished.
 enum class TVerifyResult : std::uint8_t { vrNone, vrPassed, vrFailed, vrSkipped };
@@ -233,7 +220,7 @@ class TfrmMain {
   // until the next identification.
   void WithdrawProduct();
 
-  // ---- Product link (MainLink.cpp) --------------------------------------------------------------
+  // ---- Product link (MainLink.cpp; the protocol is Link's) ---------------------------------------
   void SendNextTasks();
   // False when the frame could not be handed to the port (closed or dead).
   bool SendPanelFrame(const ByteString& frame);
@@ -247,15 +234,13 @@ class TfrmMain {
   // Tells the installer why a job was given up (LinkGiveUp), where no box has told it yet.
   void TellGiveUp(std::uint16_t jobId);
 
-  // ---- Boot loader frames and replies (MainBoot.cpp, MainBootReplies.cpp) -----------------------
+  // ---- Boot loader (MainBoot.cpp; the protocol is Boot's) ---------------------------------------
   void SendBootCommand(std::uint8_t cmd);
   // False when the frame could not be handed to the port (closed or dead).
   bool SendBootFrame(const ByteString& frame);
-  void ProcessBootResponse();
-  // The boot loader half of the reply timer's expiry: repeat the frame, or give up on silence.
-  void BootTimeout();
-  // Posts message 1124 (TaskDoneMsg) to this window.
+  // Posts message 1124 (TaskDoneMsg) to this window, about the block under way now.
   void PostTaskDone(std::uint8_t wParam, std::uint8_t lParam);
+  void PostTaskDone(const TBootEvent& event);
 
   // ---- Erase, write, verify, run (MainOperations.cpp) -------------------------------------------
   void StartErase();
@@ -360,6 +345,25 @@ class TfrmMain {
 
   // The file dialog keeps the last chosen file name between openings.
   std::string OpenDlgFileName;
+
+  // The protocols, working on the fields above.
+ private:
+  class TBootActions;
+  std::unique_ptr<IBootActions> MakeBootActions();
+  // The boot loader session's frame to the port, with the reply timer armed.
+  bool PutBootFrame(const ByteString& frame);
+  std::unique_ptr<IBootActions> bootActions_ = MakeBootActions();
+  class TLinkActions;
+  std::unique_ptr<ILinkActions> MakeLinkActions();
+  // The product link session's frame to the port, with the reply timer armed.
+  bool PutPanelFrame(const ByteString& frame);
+  std::unique_ptr<ILinkActions> linkActions_ = MakeLinkActions();
+
+ public:
+  TBootSession Boot{{Rx_Buffer, Tx_Buffer, RetryCount, CurCmd, CommandActive, ComsState, ReadStage,
+                     WriteStage, EraseStage, GoStage, StartAddr, EndAddr, RWSize},
+                    *bootActions_};
+  TLinkSession Link{{Rx_Buffer, Tx_Buffer, RetryCount, ComsState, LinkGiveUp}, *linkActions_};
 
   [[nodiscard]] const TPlatform& Platform() const { return platform_; }
   [[nodiscard]] const std::vector<std::string>& Args() const { return args_; }

@@ -678,5 +678,65 @@ TEST_F(ProductLink, AFrameThatCannotGoOutEndsTheJobAndIsTold) {
   EXPECT_TRUE(port.written.empty());
 }
 
+// The session alone: a connection's job from its access code to the identity, then a refusal,
+// with only a recorder of its actions behind it.
+struct TLinkRecorder final : ILinkActions {
+  std::vector<ByteString> Sent;
+  std::vector<std::string> Refusals;
+  std::vector<std::uint16_t> Finished, Aborted;
+  std::unique_ptr<ByteString> Frame;
+  bool SendFrame(const ByteString& frame) override {
+    Sent.push_back(frame);
+    return true;
+  }
+  void LineLost() override {}
+  void StopTimer() override {}
+  void FrameReceived(std::unique_ptr<ByteString> frame) override { Frame = std::move(frame); }
+  void Refused(TMsgKind, const std::string& text) override { Refusals.push_back(text); }
+  void JobAborted(std::uint16_t id) override { Aborted.push_back(id); }
+  void JobFinished(std::uint16_t id) override { Finished.push_back(id); }
+};
+
+TEST(LinkSessionAlone, RepliesArrivingInPiecesIdentifyTheProductAndARefusalEndsTheJob) {
+  ResetGlobals();
+  ByteString rx, tx;
+  std::int32_t retries = 0;
+  TComsState state = TComsState::csPortOpen;
+  TLinkGiveUp giveUp = TLinkGiveUp::lgNone;
+  TLinkRecorder out;
+  TLinkSession link({rx, tx, retries, state, giveUp}, out);
+  const auto answer = [&](const ByteString& reply) {
+    // Byte by byte, as a slow line hands them over: only the whole frame is passed on.
+    for (char c : reply) {
+      ASSERT_EQ(out.Frame, nullptr);
+      link.OnBytes(std::string_view(&c, 1));
+    }
+    ASSERT_NE(out.Frame, nullptr);
+    link.ProcessReply(std::move(*out.Frame));
+    out.Frame.reset();
+  };
+
+  BuildJob(kIdentityJob, TJobType::jtAccess, false, false);
+  AddTask(TTaskType::ttGetAccess, kParamAccess, 1, 1, TDataType::dtNil);
+  link.SendNextTasks();
+  answer(AccessOk());
+  ASSERT_EQ(out.Sent.size(), 2u);
+  EXPECT_EQ(out.Sent[1], kIdentityRequest);
+  answer(Identity(1, 1, 20));  // a keypad: no panel reads follow
+  EXPECT_EQ(out.Finished, std::vector<std::uint16_t>{kIdentityJob});
+  EXPECT_EQ(ProductInfo.ProductCode, 1);
+  EXPECT_EQ(ProductInfo.VersionNumber(), 120);
+
+  BuildJob(kBootloaderEntryJob, TJobType::jtAccess, false, false);
+  AddTask(TTaskType::ttGetAccess, kParamAccess, 1, 1, TDataType::dtNil);
+  link.SendNextTasks();
+  answer(Error(kLinkErrAccessDenied));
+  EXPECT_EQ(out.Refusals, std::vector<std::string>{"Access with product is denied"});
+  EXPECT_EQ(out.Aborted, std::vector<std::uint16_t>{kBootloaderEntryJob});
+  EXPECT_EQ(giveUp, TLinkGiveUp::lgRefused);
+  EXPECT_EQ(CommsJob, nullptr);
+  ResetGlobals();
+}
+
 }  // namespace
 }  // namespace tarvex
