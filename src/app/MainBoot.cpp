@@ -26,6 +26,26 @@ class TfrmMain::TBootActions final : public IBootActions {
 
   void PostEvent(const TBootEvent& event) override { frm_.PostTaskDone(event); }
 
+  void AwaitBytes(std::uint16_t count) override {
+    IComPort* port = frm_.platform_.ComPort;
+    if (port == nullptr || !port->Open()) return;
+    try {
+      port->SetTriggerLength(count);
+    } catch (const ESerialException& e) {
+      LogDebug(e.what());  // a dead port hands nothing over either way
+    }
+  }
+
+  void DiscardInput() override {
+    IComPort* port = frm_.platform_.ComPort;
+    if (port == nullptr || !port->Open()) return;
+    try {
+      port->FlushInBuffer();
+    } catch (const ESerialException& e) {
+      LogDebug(e.what());
+    }
+  }
+
   void ClosePort() override { frm_.ClosePort(); }
 
   void GiveUp(TBootGiveUp why) override {

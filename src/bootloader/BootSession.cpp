@@ -42,8 +42,15 @@ void TBootSession::SendCommand(std::uint8_t cmd) {
 
 bool TBootSession::Send(const ByteString& frame) {
   if (frame.empty()) return true;
+  StopAwaiting();
   f_.Rx_Buffer.clear();
   return act_.SendFrame(frame);
+}
+
+void TBootSession::StopAwaiting() {
+  if (!awaiting_) return;
+  awaiting_ = false;
+  act_.AwaitBytes(1);
 }
 
 void TBootSession::Post(std::uint8_t wParam, std::uint8_t lParam) {
@@ -180,15 +187,25 @@ void TBootSession::Judge() {
           Post(kCmdRead, kEvAddressAck);
           Send(f_.Tx_Buffer);
           return;
-        case TReadStage::rsSize:
+        case TReadStage::rsSize: {
           // The ACK, the block and one further byte that is not examined.
-          if (!StartsWith(r, kBootAck) || r.size() != static_cast<std::size_t>(f_.RWSize) + 2) return;
+          const std::size_t whole = static_cast<std::size_t>(f_.RWSize) + 2;
+          if (!awaiting_ && StartsWith(r, kBootAck) && r.size() < whole) {
+            // The refusal would have been a lone NACK: behind an ACK only the block can follow,
+            // and nothing is judged before it is all there. A slow line then hands it over once.
+            awaiting_ = true;
+            act_.AwaitBytes(static_cast<std::uint16_t>(whole - r.size()));
+            return;
+          }
+          if (!StartsWith(r, kBootAck) || r.size() != whole) return;
           act_.StopTimer();
           Post(kCmdRead, kEvBlockDone);
           StoreReadData(f_.StartAddr, r);
           f_.ReadStage = TReadStage::rsCmd;
+          StopAwaiting();
           if (Advance(kCmdRead)) Post(kCmdRead, kEvAllBlocksDone);
           return;
+        }
         case TReadStage::rsData: return;
       }
       return;
@@ -216,6 +233,12 @@ void TBootSession::Judge() {
 
 void TBootSession::OnTimeout() {
   if (f_.RetryCount <= 0) return;
+  // Part of a block that stopped coming: dropped with what was judged of it, as the repeat or
+  // whatever follows the give-up starts from nothing.
+  if (awaiting_) {
+    StopAwaiting();
+    act_.DiscardInput();
+  }
   if (--f_.RetryCount != 0) {
     Send(f_.Tx_Buffer);
     return;

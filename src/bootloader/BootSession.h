@@ -39,6 +39,10 @@ class IBootActions {
   virtual bool SendFrame(const ByteString& frame) = 0;
   virtual void StopTimer() = 0;
   virtual void PostEvent(const TBootEvent& event) = 0;
+  // The next bytes are to be handed over once count of them are there (1: each as it comes).
+  virtual void AwaitBytes(std::uint16_t count) = 0;
+  // Bytes received and not yet handed over are dropped.
+  virtual void DiscardInput() = 0;
   // The new firmware runs: nothing more is read from the line.
   virtual void ClosePort() = 0;
   // The command is over unanswered. A refusal closes the port before the installer is told, so
@@ -87,9 +91,13 @@ class TBootSession {
   void SendAddress(std::uint32_t addr);
   // After a block: true when it was the last block of the last page.
   bool Advance(std::uint8_t cmd);
+  // Bytes come one at a time again.
+  void StopAwaiting();
 
   TBootFields f_;
   IBootActions& act_;
+  // A READ block's ACK came and the rest of the block is awaited whole.
+  bool awaiting_ = false;
 };
 
 }  // namespace tarvex

@@ -298,6 +298,12 @@ void TSerComPort::FlushInBuffer() {
   FDispatcher->FlushInBuffer();
 }
 
+void TSerComPort::SetTriggerLength(std::uint16_t length) {
+  if (!Gate()) return;
+  // The property stays: the next open starts from it again.
+  FDispatcher->ChangeLengthTrigger(length);
+}
+
 void TSerComPort::FlushOutBuffer() {
   if (!Gate()) return;
   if (FDispatcher->BuffersReleased()) RaiseSerialError(ecCommNotOpen);

@@ -46,6 +46,7 @@ class TSerComPort : public IComPort {
   void PutString(const std::string& bytes) override;
   void FlushInBuffer() override;
   void FlushOutBuffer() override;
+  void SetTriggerLength(std::uint16_t length) override;
 
   // ---- Line and buffer state nothing in the program reads, for diagnostics ----
   [[nodiscard]] std::uint32_t InBuffUsed();

@@ -31,6 +31,9 @@ class IComPort {
   virtual void PutString(const std::string& bytes) = 0;
   virtual void FlushInBuffer() = 0;
   virtual void FlushOutBuffer() = 0;
+  // The data-available event waits until this many bytes are there (1: each byte as it comes),
+  // so a reply of known length arrives whole rather than byte by byte. Until the port closes.
+  virtual void SetTriggerLength(std::uint16_t length) { (void)length; }
 
   // Events, always delivered on the user-interface thread.
   std::function<void(std::uint16_t count)> OnTriggerAvail;

@@ -757,8 +757,33 @@ int TSerBaseDispatcher::RemoveTrigger(std::uint32_t triggerHandle) {
 }
 
 void TSerBaseDispatcher::ChangeLengthTrigger(std::uint32_t length) {
-  std::lock_guard lock(DataSection);
-  LenTrigger = length;
+  {
+    std::lock_guard lock(DataSection);
+    LenTrigger = length;
+  }
+  // Bytes left waiting for a longer length may now be enough.
+  FQueue.Wake();
+}
+
+void TSerBaseDispatcher::QueueInput(std::unique_ptr<TDataBuffer> chunk) {
+  std::uint32_t length = 0;
+  {
+    std::lock_guard lock(DataSection);
+    length = LenTrigger;
+  }
+  bool wake = length <= 1;
+  if (!wake) {
+    // Bytes already moved into the ring may be counted again here: that only wakes it sooner.
+    quietInput_ += static_cast<std::uint32_t>(chunk->FDataUsed);
+    std::uint32_t waiting = 0;
+    {
+      std::lock_guard lock(DispSection);
+      waiting = RingBytes() - (InAvailMessage ? GetCount : 0);
+    }
+    wake = waiting + quietInput_ >= length;
+  }
+  if (wake) quietInput_ = 0;
+  FQueue.Push(std::move(chunk), wake);
 }
 
 void TSerBaseDispatcher::RemoveAllTriggers() {

@@ -221,6 +221,11 @@ class TSerBaseDispatcher {
   // Handles messages until the dispatcher thread has ended or 36 ticks have passed, then sets
   // ComEvent and waits 36 ticks more. True when it ended.
   bool WaitForDispatcherThread();
+  // The read thread's hand-over of a chunk it read. The dispatcher is woken only when it has
+  // something to deliver: while the data-available event waits for more bytes than are there,
+  // the chunk waits for the dispatcher's next pass (within its 50 ms wait), where a wake-up for
+  // every byte of a slow line would cost two thread switches a byte.
+  void QueueInput(std::unique_ptr<TDataBuffer> chunk);
   // Every worker thread calls these first and last.
   void ThreadStarted(TSerThreadKind kind);
   void ThreadStopped(TSerThreadKind kind, int returnValue);
@@ -314,6 +319,7 @@ class TSerBaseDispatcher {
   std::uint64_t notifiedTotal_ = 0;            // DispSection: filledTotal_ at the last event
   bool shutDown_ = false;
   std::atomic<int> deferredError_{0};  // the first device thread failure, reported at the end
+  std::uint32_t quietInput_ = 0;       // read thread: bytes queued since it last woke the dispatcher
 };
 
 // The device side of this platform (POSIX terminals, or Win32 comms) for a port component.

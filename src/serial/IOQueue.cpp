@@ -8,14 +8,14 @@ TDataBuffer::TDataBuffer(std::int32_t size) : FData(new std::uint8_t[static_cast
   FDataSize = size;
 }
 
-void TIOQueue::Push(std::unique_ptr<TIOBuffer> buffer) {
+void TIOQueue::Push(std::unique_ptr<TIOBuffer> buffer, bool wake) {
   {
     std::lock_guard lock(FLock);
     buffer->FInUse = false;
     list_.push_back(std::move(buffer));
     signalled_ = true;
   }
-  FEvent.notify_all();
+  if (wake) FEvent.notify_all();
 }
 
 TIOBuffer* TIOQueue::Peek() {

@@ -40,7 +40,9 @@ class TIOQueue {
   TIOQueue(const TIOQueue&) = delete;
   TIOQueue& operator=(const TIOQueue&) = delete;
 
-  void Push(std::unique_ptr<TIOBuffer> buffer);
+  // wake false leaves a waiting consumer asleep until its own time-out; one that comes to wait
+  // finds the buffer at once.
+  void Push(std::unique_ptr<TIOBuffer> buffer, bool wake = true);
   // The head, marked in use; nullptr when the queue is empty or the head is already in use. The
   // caller either hands it back with Release or removes it with Pop.
   TIOBuffer* Peek();

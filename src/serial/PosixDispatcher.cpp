@@ -480,7 +480,10 @@ int TSerPosixDispatcher::ReadAvailable() {
     const ssize_t n = ::read(Fd(), chunk->FData.get(), kReadChunk);
     if (n > 0) {
       chunk->FDataUsed = static_cast<std::int32_t>(n);
-      FQueue.Push(std::move(chunk));
+      QueueInput(std::move(chunk));
+      // A short read took everything there was: asking again would find nothing (on a slow line,
+      // once for every byte). The wait on the device reports the next byte.
+      if (static_cast<std::size_t>(n) < kReadChunk) return 0;
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;

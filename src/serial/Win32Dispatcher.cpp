@@ -346,7 +346,7 @@ bool TSerWin32Dispatcher::DrainDevice(HANDLE event, int& result) {
     if (KillThreads) return false;
     if (n > 0) {
       chunk->FDataUsed = n;
-      FQueue.Push(std::move(chunk));
+      QueueInput(std::move(chunk));
       continue;
     }
     if (n < 0) {

@@ -14,14 +14,18 @@ struct TRecorder final : IBootActions {
   std::vector<ByteString> Sent;
   std::vector<TBootEvent> Events;
   std::vector<TBootGiveUp> GiveUps;
+  std::vector<std::uint16_t> Awaits;
   int Stops = 0;
   int Closes = 0;
+  int Discards = 0;
   bool SendFrame(const ByteString& frame) override {
     Sent.push_back(frame);
     return true;
   }
   void StopTimer() override { ++Stops; }
   void PostEvent(const TBootEvent& event) override { Events.push_back(event); }
+  void AwaitBytes(std::uint16_t count) override { Awaits.push_back(count); }
+  void DiscardInput() override { ++Discards; }
   void ClosePort() override { ++Closes; }
   void GiveUp(TBootGiveUp why) override { GiveUps.push_back(why); }
 };

@@ -287,8 +287,9 @@ int TSimLine::Run(const std::atomic<bool>& stop) {
     std::uint64_t timeoutUs = std::uint64_t{kIdlePollMs} * 1000;
     const std::uint64_t now = NowUs();
     if (!pending_.empty()) {
+      const std::uint64_t batch = opts_.Bytewise ? 0 : kBatchUs;
       const std::uint64_t wake =
-          std::min(std::max(pending_.front().DueUs, now + kBatchUs), pending_.back().DueUs);
+          std::min(std::max(pending_.front().DueUs, now + batch), pending_.back().DueUs);
       timeoutUs = wake <= now ? 0 : std::min<std::uint64_t>(wake - now, timeoutUs);
     }
     // Waiting on a full line rather than spinning on the due bytes.

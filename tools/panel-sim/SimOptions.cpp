@@ -55,6 +55,8 @@ Line:
   --no-register         make no port link; only print the pseudo-terminal's path
   --baud N              pace the line at N baud, 10 bits a byte; replies start only after the
                         request could have arrived (default 0: full speed)
+  --bytewise            with --baud: write each byte when it is due, as a slow lead hands them
+                        over, rather than in batches of about a millisecond
   --log FILE            transcript: every frame received and sent, in hex, with times in seconds
   --dump-flash FILE     write the flash's contents (from 0x08000000) to FILE when stopped
 
@@ -161,6 +163,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TS
       opts.Register = false;
     } else if (a == "--baud") {
       if (!num(4000000, opts.Baud)) return bad();
+    } else if (a == "--bytewise") {
+      opts.Bytewise = true;
     } else if (a == "--dump-flash") {
       if (!value(opts.DumpFlashFile) || opts.DumpFlashFile.empty()) return bad();
     } else if (a == "--log") {

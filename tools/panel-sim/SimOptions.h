@@ -17,6 +17,7 @@ struct TSimOptions {
   bool Register = true;               // create the port link at all
   std::string PortsDir;               // where port links live
   std::uint32_t Baud = 0;             // line-rate pacing; 0 = as fast as the line takes it
+  bool Bytewise = false;              // paced bytes are written one at a time, each when due
   std::string LogFile;                // transcript
   std::string DumpFlashFile;          // the flash's whole contents, written at exit
   std::uint32_t ReplugMs = 1500;      // how long an unplugged lead stays out
