@@ -765,6 +765,28 @@ void TSerBaseDispatcher::ChangeLengthTrigger(std::uint32_t length) {
   FQueue.Wake();
 }
 
+std::chrono::microseconds TSerBaseDispatcher::InputPause() {
+  std::uint32_t length = 0;
+  std::uint32_t baud = 0;
+  {
+    std::lock_guard lock(DataSection);
+    length = LenTrigger;
+    baud = DCB.BaudRate;
+  }
+  // Only while bytes are held back: after a wake-up a delivery is under way, and the next reply
+  // (a short one, say) must be seen at once.
+  if (length <= 1 || baud == 0 || quietInput_ == 0) return std::chrono::microseconds(0);
+  std::uint32_t waiting = quietInput_;
+  {
+    std::lock_guard lock(DispSection);
+    waiting += RingBytes() - (InAvailMessage ? GetCount : 0);
+  }
+  if (waiting >= length) return std::chrono::microseconds(0);
+  // Ten bits a byte: start, eight data bits, stop.
+  const std::uint64_t us = std::uint64_t{length - waiting} * 10'000'000u / baud;
+  return std::chrono::microseconds(std::min<std::uint64_t>(us, 1000));
+}
+
 void TSerBaseDispatcher::QueueInput(std::unique_ptr<TDataBuffer> chunk) {
   std::uint32_t length = 0;
   {

@@ -226,6 +226,10 @@ class TSerBaseDispatcher {
   // the chunk waits for the dispatcher's next pass (within its 50 ms wait), where a wake-up for
   // every byte of a slow line would cost two thread switches a byte.
   void QueueInput(std::unique_ptr<TDataBuffer> chunk);
+  // How long the read thread may leave the device before it looks again: while the
+  // data-available event waits for more bytes than have come, those bytes cannot be there before
+  // the line has carried them (at the line's rate, at most 1 ms); zero otherwise.
+  std::chrono::microseconds InputPause();
   // Every worker thread calls these first and last.
   void ThreadStarted(TSerThreadKind kind);
   void ThreadStopped(TSerThreadKind kind, int returnValue);

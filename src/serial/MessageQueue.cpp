@@ -40,25 +40,29 @@ bool TMessageQueue::OnOwnerThread() const {
 }
 
 void TMessageQueue::Post(TMessageHandler message) {
+  std::shared_ptr<std::condition_variable> work;
   {
     std::lock_guard lock(mutex_);
     posted_.push_back(std::move(message));
-    work_.notify_all();
+    work = work_;
     if (wake_) wake_();
   }
+  work->notify_all();
 }
 
 bool TMessageQueue::SendAndWait(TMessageHandler message, std::chrono::milliseconds timeout) {
   auto state = std::make_shared<SendState>();
   const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::shared_ptr<std::condition_variable> work;
   {
     // Once the lock is released the queue may be gone (its destructor then cancels this
-    // message): only the message's own state is touched afterwards, the wake-up included.
+    // message): only the message's own state and the shared wake-up are touched afterwards.
     std::lock_guard lock(mutex_);
     sent_.push_back(Sent{std::move(message), state});
-    work_.notify_all();
+    work = work_;
     if (wake_) wake_();
   }
+  work->notify_all();
   std::unique_lock lock(state->m);
   state->cv.wait_until(lock, deadline, [&] {
     return state->status == SendState::kDone || state->status == SendState::kCancelled;
@@ -81,8 +85,11 @@ int TMessageQueue::Take(std::function<void()>& run) {
       struct Finish {
         SendState& s;
         ~Finish() {
-          std::lock_guard l(s.m);
-          s.status = SendState::kDone;
+          {
+            std::lock_guard l(s.m);
+            s.status = SendState::kDone;
+          }
+          // The state lives on in this message; the sender wakes to a free lock.
           s.cv.notify_all();
         }
       } finish{*sent.state};
@@ -99,7 +106,7 @@ int TMessageQueue::Take(std::function<void()>& run) {
 
 void TMessageQueue::WaitForWork(std::chrono::steady_clock::time_point deadline) {
   std::unique_lock lock(mutex_);
-  work_.wait_until(lock, deadline, [&] { return quit_ || !posted_.empty() || !sent_.empty(); });
+  work_->wait_until(lock, deadline, [&] { return quit_ || !posted_.empty() || !sent_.empty(); });
 }
 
 bool TMessageQueue::HasWork() const {
@@ -113,7 +120,7 @@ bool TMessageQueue::RequestQuit(int exitCode) {
     if (quit_) return false;
     quit_ = true;
     exitCode_ = exitCode;
-    work_.notify_all();
+    work_->notify_all();
     if (wake_) wake_();
   }
   return true;

@@ -59,7 +59,9 @@ class TMessageQueue {
 
   std::function<void()> wake_;
   mutable std::mutex mutex_;
-  std::condition_variable work_;
+  // Shared with the senders: one wakes the owner after letting go of the lock (so the owner does
+  // not wake only to wait for it), when the queue may already be gone.
+  std::shared_ptr<std::condition_variable> work_ = std::make_shared<std::condition_variable>();
   std::deque<TMessageHandler> posted_;
   std::deque<Sent> sent_;
   bool quit_ = false;

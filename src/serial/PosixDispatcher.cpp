@@ -517,6 +517,12 @@ void TSerPosixDispatcher::ReadThreadMain() {
       result = read;
       break;
     }
+    if (const auto pause = InputPause(); pause.count() > 0) {
+      // Only a close ends the pause early.
+      pollfd wake{wakeFd_, POLLIN, 0};
+      const timespec t{0, static_cast<long>(pause.count()) * 1000};
+      ::ppoll(&wake, 1, &t, nullptr);
+    }
   }
   if (result != 0) {
     FailFromDeviceThread(result);

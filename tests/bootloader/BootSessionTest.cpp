@@ -100,5 +100,27 @@ TEST_F(BootSessionAlone, GiveUpsComeOnceAndNothingMovesAfterThem) {
   EXPECT_EQ(out.Sent.size(), 2u * kBootTransmissions);
 }
 
+TEST_F(BootSessionAlone, ABlockReadBackIsAwaitedWholeAfterItsAckAndAStalledOneIsDropped) {
+  session.SendCommand(kCmdRead);
+  Reply(kBootAck);
+  Reply(kBootAck);  // the address; the count frame goes out
+  Reply(kBootAck);  // the block's ACK: the rest is awaited whole
+  EXPECT_EQ(out.Awaits, std::vector<std::uint16_t>{256 + 1});
+  session.OnBytes(ByteString(257, '\x5A'));
+  EXPECT_EQ(out.Awaits, (std::vector<std::uint16_t>{257, 1}));
+  EXPECT_EQ(out.Events.back().LParam, kEvBlockDone);
+
+  // The next block's ACK and part of it, then silence: the part is dropped and the repeat's
+  // reply comes a byte at a time again.
+  Reply(kBootAck);
+  Reply(kBootAck);
+  Reply(kBootAck);
+  session.OnBytes(ByteString(10, '\x5A'));
+  session.OnTimeout();
+  EXPECT_EQ(out.Discards, 1);
+  EXPECT_EQ(out.Awaits, (std::vector<std::uint16_t>{257, 1, 44 + 1, 1}));
+  EXPECT_TRUE(rx.empty());
+}
+
 }  // namespace
 }  // namespace tarvex

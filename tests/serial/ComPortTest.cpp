@@ -4,20 +4,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
-#include <sys/file.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
-#include <chrono>
 #include <functional>
+#include <iomanip>
 #include <string>
 #include <vector>
 
@@ -198,6 +198,30 @@ TEST_F(ComPortTest, AHandlerThatLeavesBytesUnreadSeesThemWithTheNextArrival) {
   // The second event counted what the first left behind.
   ASSERT_GE(counts.size(), 2u);
   EXPECT_GE(counts[1], first - 1);
+}
+
+TEST_F(ComPortTest, ARaisedTriggerLengthHandsTrickledBytesOverWholeAndLoweringItReleasesTheRest) {
+  TSerComPort& p = MakePort(peer.Path());
+  std::vector<std::uint16_t> counts;
+  p.OnTriggerAvail = [&](std::uint16_t count) {
+    counts.push_back(count);
+    for (std::uint16_t i = 0; i < count; ++i) received.push_back(p.GetChar());
+  };
+  p.SetOpen(true);
+  p.SetTriggerLength(40);
+  // A byte at a time, each waiting until the line has taken it, as from a slow lead.
+  for (int i = 0; i < 40; ++i) {
+    peer.Write(std::string(1, static_cast<char>('A' + i % 26)));
+    ::tcdrain(peer.Fd());
+  }
+  ASSERT_TRUE(PumpUntil([&] { return received.size() >= 40; }));
+  EXPECT_EQ(counts, std::vector<std::uint16_t>{40});
+
+  peer.Write("xyz");
+  PumpPending();
+  p.SetTriggerLength(1);
+  ASSERT_TRUE(PumpUntil([&] { return received.size() >= 43; }));
+  EXPECT_EQ(received.substr(40), "xyz");
 }
 
 TEST_F(ComPortTest, TheTransmitRingTakesAllOrNothing) {
@@ -430,9 +454,7 @@ class PosixLine : public ComPortTest {
     };
     return p;
   }
-  void WriteLock(pid_t pid) const {
-    std::ofstream(lockFile) << std::setw(10) << pid << "\n";
-  }
+  void WriteLock(pid_t pid) const { std::ofstream(lockFile) << std::setw(10) << pid << "\n"; }
   std::string lockDir;
   std::string lockFile;
 };
