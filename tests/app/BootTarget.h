@@ -19,6 +19,7 @@
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
 #include "support/SteppingClock.h"
+#include "support/TempDir.h"
 
 namespace tarvex::test {
 
@@ -206,17 +207,15 @@ class FlashFixture : public ::testing::Test {
     frm->PortOpen = true;
     BootloaderMode = true;
     frm->ComsState = TComsState::csPortOpen;
-    logs = std::filesystem::temp_directory_path() /
-           ("tarvex-flash-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(logs);
-    std::filesystem::create_directories(logs);
+    temp_ = std::make_unique<test::TempDir>("tarvex-flash");
+    logs = temp_->Path();
     LogsFolder = logs.string() + "/";
   }
   void TearDown() override {
     frm.reset();
     CommsJob.reset();
     SetTickClock(nullptr);
-    std::filesystem::remove_all(logs);
+    temp_.reset();
     ResetGlobals();
   }
 
@@ -234,6 +233,7 @@ class FlashFixture : public ::testing::Test {
   BootTarget target{kPages};
   std::unique_ptr<TfrmMain> frm;
   std::filesystem::path logs;
+  std::unique_ptr<test::TempDir> temp_;
 };
 
 }  // namespace tarvex::test

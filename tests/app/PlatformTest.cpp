@@ -10,6 +10,7 @@
 #include "app/platform/ConsoleServices.h"
 #include "app/platform/LinuxFolders.h"
 #include "app/platform/LinuxSettingsStore.h"
+#include "support/TempDir.h"
 
 namespace tarvex {
 namespace {
@@ -17,22 +18,18 @@ namespace {
 namespace fs = std::filesystem;
 constexpr const char* kKey = "Software\\Tarvex Ltd\\Tarvex Flash Programer\\1.20.0.0";
 
-class TempDir : public ::testing::Test {
+class OwnFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tarvex-platform-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
   void TearDown() override {
+    // A test may have left it read-only.
     std::error_code ec;
     fs::permissions(dir, fs::perms::owner_all, ec);
-    fs::remove_all(dir, ec);
   }
-  std::string dir;
+  test::TempDir temp{"tarvex-platform"};
+  std::string dir = temp.Path();
 };
 
-using SettingsFile = TempDir;
+using SettingsFile = OwnFolder;
 
 TEST_F(SettingsFile, RoundTripKeepsTypesAndText) {
   const std::string file = dir + "/cfg/settings.reg";
@@ -136,7 +133,7 @@ TEST(SettingsDefaults, ConfigHomeDecidesTheFile) {
   }
 }
 
-using Folders = TempDir;
+using Folders = OwnFolder;
 
 TEST_F(Folders, CreateOneLevelAndReport) {
   LinuxFolders f;

@@ -4,15 +4,12 @@
 #include <cstring>
 
 #include "bootloader/BootFrames.h"
+#include "support/Bytes.h"
 
 namespace tarvex {
 namespace {
 
-ByteString B(std::initializer_list<int> bytes) {
-  ByteString s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
+using test::B;
 
 TEST(BootFrameBytes, ChecksumsAddressesAndCommands) {
   ByteString f = B({0x12, 0x34});

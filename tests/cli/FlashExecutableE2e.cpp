@@ -24,6 +24,7 @@
 #include "firmware/FlashImage.h"
 #include "firmware/HexBuilder.h"
 #include "firmware/HexFile.h"
+#include "support/TempDir.h"
 #include "support/WaitFor.h"
 
 extern char** environ;
@@ -78,9 +79,8 @@ std::map<std::uint32_t, string> ReadBacks(const string& transcript) {
 class FlashExecutable : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("tarvex-flash-e2e-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
+    temp_ = std::make_unique<test::TempDir>("tarvex-flash-e2e");
+    dir = temp_->Path();
     fs::create_directories(dir / "ports");
     fs::create_directories(dir / "data");
     std::ofstream(dir / "fw.hex", std::ios::binary) << test::FullImageHex(2, 120, 2, 5);
@@ -98,7 +98,7 @@ class FlashExecutable : public ::testing::Test {
                 << ReadAll(dir / "err.txt") << "transcript:\n"
                 << ReadAll(dir / "sim.log").substr(0, 4000);
     }
-    fs::remove_all(dir);
+    temp_.reset();
   }
 
   static pid_t Spawn(vector<string> args, const vector<string>& env, const fs::path& out,
@@ -165,6 +165,8 @@ class FlashExecutable : public ::testing::Test {
   [[nodiscard]] string Err() const { return ReadAll(dir / "err.txt"); }
 
   fs::path dir;
+
+  std::unique_ptr<test::TempDir> temp_;
   pid_t simPid = -1;
   pid_t flashPid = -1;
 };

@@ -15,6 +15,7 @@
 
 #include "app/platform/LinuxSettingsStore.h"
 #include "devices/LinuxPorts.h"
+#include "support/TempDir.h"
 #include "support/WaitFor.h"
 #include "tools/demo/Demo.h"
 
@@ -39,10 +40,8 @@ class DemoSession : public ::testing::Test {
  protected:
   void SetUp() override {
     // Each test's temporary folders go into a folder of its own, so leftovers can be counted.
-    tmp_ = fs::temp_directory_path() / ("tarvex-demo-test-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(tmp_);
-    fs::create_directories(tmp_);
+    temp_ = std::make_unique<test::TempDir>("tarvex-demo-test");
+    tmp_ = temp_->Path();
     const char* old = std::getenv("TMPDIR");
     if (old != nullptr) oldTmp_ = old;
     ::setenv("TMPDIR", tmp_.c_str(), 1);
@@ -56,7 +55,7 @@ class DemoSession : public ::testing::Test {
       ::setenv("TMPDIR", oldTmp_.c_str(), 1);
     }
     ::unsetenv("TARVEX_PORTS_DIR");
-    fs::remove_all(tmp_);
+    temp_.reset();
   }
   [[nodiscard]] std::size_t Leftovers() const {
     std::size_t n = 0;
@@ -80,6 +79,8 @@ class DemoSession : public ::testing::Test {
   }
 
   fs::path tmp_;
+
+  std::unique_ptr<test::TempDir> temp_;
   std::string oldTmp_;
   std::unique_ptr<TDemoSession> session_;
   std::string error_;

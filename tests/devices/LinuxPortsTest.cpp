@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "devices/LinuxPorts.h"
+#include "support/TempDir.h"
 
 namespace tarvex {
 namespace {
@@ -14,21 +15,18 @@ namespace fs = std::filesystem;
 class LinuxPortsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/tarvex-ports-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root = tmpl;
     fs::create_directories(root + "/ports");
     fs::create_directories(root + "/dev");
     fs::create_directories(root + "/sys");
   }
-  void TearDown() override { fs::remove_all(root); }
   void Touch(const std::string& path) { std::ofstream(root + path) << ""; }
   void Uart(const std::string& name, int type) {
     fs::create_directories(root + "/sys/" + name);
     std::ofstream(root + "/sys/" + name + "/type") << type << "\n";
   }
   LinuxPorts Ports() { return LinuxPorts(root + "/ports", root + "/dev", root + "/sys"); }
-  std::string root;
+  test::TempDir temp{"tarvex-ports"};
+  std::string root = temp.Path();
 };
 
 TEST_F(LinuxPortsTest, DevicesNumberedByTheFixedRule) {

@@ -11,6 +11,7 @@
 
 #include "devices/LinuxPorts.h"
 #include "devices/LinuxUsbBackend.h"
+#include "support/TempDir.h"
 
 namespace tarvex {
 namespace {
@@ -35,13 +36,8 @@ struct Collector {
 
 class UsbBackend : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tarvex-usb-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root = tmpl;
-  }
-  void TearDown() override { fs::remove_all(root); }
-  std::string root;
+  test::TempDir temp{"tarvex-usb"};
+  std::string root = temp.Path();
 };
 
 TEST_F(UsbBackend, PortLinksComingAndGoingAreDeviceEvents) {

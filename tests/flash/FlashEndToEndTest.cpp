@@ -20,6 +20,7 @@
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
 #include "support/SteppingClock.h"
+#include "support/TempDir.h"
 #include "tools/panel-sim/PanelSim.h"
 
 namespace tarvex {
@@ -44,16 +45,14 @@ class FlashEndToEnd : public ::testing::Test {
     ResetGlobals();
     CommsJob.reset();
     SetTickClock(&clock);
-    logs = std::filesystem::temp_directory_path() /
-           ("tarvex-e2e-" + string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(logs);
-    std::filesystem::create_directories(logs);
+    temp_ = std::make_unique<test::TempDir>("tarvex-e2e");
+    logs = temp_->Path();
   }
   void TearDown() override {
     frm.reset();
     CommsJob.reset();
     SetTickClock(nullptr);
-    std::filesystem::remove_all(logs);
+    temp_.reset();
     ResetGlobals();
   }
 
@@ -174,6 +173,7 @@ class FlashEndToEnd : public ::testing::Test {
   std::unique_ptr<TPanelSim> sim;
   std::unique_ptr<TfrmMain> frm;
   std::filesystem::path logs;
+  std::unique_ptr<test::TempDir> temp_;
   std::uint64_t nowMs = 0;
   vector<string> sent;
   vector<std::int32_t> timeoutPeriods;

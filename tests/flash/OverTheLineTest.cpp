@@ -30,6 +30,7 @@
 #include "serial/Ticks.h"
 #include "support/Fakes.h"
 #include "support/FastClock.h"
+#include "support/TempDir.h"
 #include "tools/panel-sim/PanelSim.h"
 #include "tools/panel-sim/SimLine.h"
 
@@ -59,9 +60,8 @@ class OverTheLine : public ::testing::Test {
     ResetGlobals();
     CommsJob.reset();
     SetUiMessagePump(&pump);
-    root = std::filesystem::temp_directory_path() /
-           ("tarvex-line-" + string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(root);
+    temp_ = std::make_unique<test::TempDir>("tarvex-line");
+    root = temp_->Path();
     std::filesystem::create_directories(root / "ports");
     std::filesystem::create_directories(root / "logs");
     ports = std::make_unique<LinuxPorts>((root / "ports").string(), (root / "nodev").string(),
@@ -79,7 +79,7 @@ class OverTheLine : public ::testing::Test {
     CommsJob.reset();
     SetUiMessagePump(nullptr);
     SetTickClock(nullptr);
-    std::filesystem::remove_all(root);
+    temp_.reset();
     ResetGlobals();
   }
 
@@ -219,6 +219,7 @@ class OverTheLine : public ::testing::Test {
   test::FakePlatform fp;
   test::DebugCapture log;
   std::filesystem::path root;
+  std::unique_ptr<test::TempDir> temp_;
   std::unique_ptr<LinuxPorts> ports;
   TSerComPort port;
   TSimOptions opts;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "firmware/HexBuilder.h"
+#include "support/TempDir.h"
 #include "tools/panel-sim/PanelSim.h"
 
 extern char** environ;
@@ -86,7 +87,8 @@ std::uint64_t LineBytes(const fs::path& transcript) {
 }
 
 void BM_UpdateOneMegabyteAt115200(benchmark::State& state) {
-  const fs::path root = fs::temp_directory_path() / ("tarvex-bench-" + std::to_string(::getpid()));
+  const test::TempDir temp("tarvex-bench");
+  const fs::path root = temp.Path();
   fs::create_directories(root / "ports");
   fs::create_directories(root / "data");
   std::ofstream(root / "image.hex", std::ios::binary) << ImageHex();
@@ -125,7 +127,6 @@ void BM_UpdateOneMegabyteAt115200(benchmark::State& state) {
     state.counters["overhead_pct"] = (wall - minimum) / minimum * 100.0;
     state.counters["program_cpu_s"] = cpu;
   }
-  fs::remove_all(root);
 }
 BENCHMARK(BM_UpdateOneMegabyteAt115200)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 

@@ -6,15 +6,12 @@
 #include "link/AccessCodes.h"
 #include "link/Crc.h"
 #include "link/Frame.h"
+#include "support/Bytes.h"
 
 namespace tarvex {
 namespace {
 
-ByteString Bytes(std::initializer_list<int> bytes) {
-  ByteString s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
+using test::B;
 
 TEST(LinkCrc, TableIsTheMsbFirstTable) {
   const auto& t = CrcTable();
@@ -37,11 +34,11 @@ TEST(LinkCrc, KnownValues) {
 TEST(LinkFrame, AddCrcBuildsTheEnvelope) {
   ByteString abc = "abc";
   ASSERT_TRUE(FrameAddCrc(abc));
-  EXPECT_EQ(abc, Bytes({0x07, 0x00, 0x61, 0x62, 0x63, 0x44, 0xF1}));
+  EXPECT_EQ(abc, B({0x07, 0x00, 0x61, 0x62, 0x63, 0x44, 0xF1}));
 
-  ByteString identity = Bytes({0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00});
+  ByteString identity = B({0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00});
   ASSERT_TRUE(FrameAddCrc(identity));
-  EXPECT_EQ(identity, Bytes({0x0C, 0x00, 0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0xBE, 0xCB}));
+  EXPECT_EQ(identity, B({0x0C, 0x00, 0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0xBE, 0xCB}));
 }
 
 TEST(LinkFrame, AddCrcRefusesEmptyAndOversizedPayloads) {
@@ -58,22 +55,22 @@ TEST(LinkFrame, AddCrcRefusesEmptyAndOversizedPayloads) {
 }
 
 TEST(LinkFrame, CheckCrcStripsEnvelopeOrLeavesFrameAlone) {
-  ByteString frame = Bytes({0x07, 0x00, 0x61, 0x62, 0x63, 0x44, 0xF1});
+  ByteString frame = B({0x07, 0x00, 0x61, 0x62, 0x63, 0x44, 0xF1});
   ASSERT_TRUE(FrameCheckCrc(frame));
   EXPECT_EQ(frame, "abc");
 
-  ByteString bad = Bytes({0x07, 0x00, 0x61, 0x62, 0x63, 0xF1, 0x44});  // CRC bytes swapped
+  ByteString bad = B({0x07, 0x00, 0x61, 0x62, 0x63, 0xF1, 0x44});  // CRC bytes swapped
   const ByteString before = bad;
   EXPECT_FALSE(FrameCheckCrc(bad));
   EXPECT_EQ(bad, before);
 
-  for (const ByteString& tiny : {ByteString(), Bytes({0xFF}), Bytes({0xFF, 0xFF}), Bytes({2, 0, 0xFF})}) {
+  for (const ByteString& tiny : {ByteString(), B({0xFF}), B({0xFF, 0xFF}), B({2, 0, 0xFF})}) {
     ByteString t = tiny;
     EXPECT_FALSE(FrameCheckCrc(t)) << t.size();
     EXPECT_EQ(t, tiny);
   }
   // Length and CRC alone: an empty payload.
-  ByteString bare = Bytes({0x04, 0x00});
+  ByteString bare = B({0x04, 0x00});
   PutLinkWord(bare, FrameCrc(bare));
   ASSERT_TRUE(FrameCheckCrc(bare));
   EXPECT_TRUE(bare.empty());
@@ -84,8 +81,8 @@ TEST(LinkRecords, PanelReadsRequestIsTheTwentyByteFrame) {
   ASSERT_TRUE(EncodeLinkRequest(payload, {kParamSerialNo, 1, 16, {}}));
   ASSERT_TRUE(EncodeLinkRequest(payload, {kParamNvmLock, 1, 1, {}}));
   ASSERT_TRUE(FrameAddCrc(payload));
-  EXPECT_EQ(payload, Bytes({0x14, 0x00, 0x62, 0x02, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00,
-                            0x44, 0x0C, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x48, 0xA5}));
+  EXPECT_EQ(payload, B({0x14, 0x00, 0x62, 0x02, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00,
+                        0x44, 0x0C, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x48, 0xA5}));
   ASSERT_TRUE(FrameCheckCrc(payload));
   const auto recs = DecodeLinkRequests(payload);
   ASSERT_TRUE(recs);
@@ -106,7 +103,7 @@ TEST(LinkRecords, ReplyRoundTripAndErrorRecord) {
   EXPECT_EQ((*recs)[0].Code, 2);
   EXPECT_EQ((*recs)[0].Data, ByteString(18, 'x'));
   EXPECT_EQ((*recs)[1].Code, kReplyCodeError);
-  EXPECT_EQ((*recs)[1].Data, Bytes({4, 0}));
+  EXPECT_EQ((*recs)[1].Data, B({4, 0}));
 }
 
 TEST(LinkRecords, TruncatedRecordsAreRefused) {
@@ -114,11 +111,11 @@ TEST(LinkRecords, TruncatedRecordsAreRefused) {
   ASSERT_TRUE(EncodeLinkReply(good, {1, 0, 1, "ab"}));
   // Data cut short, header cut short.
   EXPECT_FALSE(DecodeLinkReplies(good.substr(0, good.size() - 1)));
-  EXPECT_FALSE(DecodeLinkReplies(good + Bytes({1, 0, 1})));
+  EXPECT_FALSE(DecodeLinkReplies(good + B({1, 0, 1})));
   // A data length pointing far past the end must not read out of bounds.
-  EXPECT_FALSE(DecodeLinkRequests(Bytes({1, 0, 1, 0, 1, 0, 0xFF, 0xFF})));
+  EXPECT_FALSE(DecodeLinkRequests(B({1, 0, 1, 0, 1, 0, 0xFF, 0xFF})));
   // One stray byte is no record.
-  const auto recs = DecodeLinkReplies(good + Bytes({0x55}));
+  const auto recs = DecodeLinkReplies(good + B({0x55}));
   ASSERT_TRUE(recs);
   EXPECT_EQ(recs->size(), 1u);
   // Data longer than the length field can say.
@@ -141,8 +138,8 @@ TEST(StoredCodes, DescrambleRules) {
   EXPECT_EQ(DescrambleCode("c21c93c2", 0xB71D), DescrambleCode("C21C93C2", 0xB71D));
   EXPECT_EQ(DescrambleCode("C21C93C2F", 0xB71D), DescrambleCode("C21C93C2", 0xB71D));
   // The first byte is the cipher byte XOR the key's high byte.
-  EXPECT_EQ(DescrambleCode("00", 0xAB00), Bytes({0xAB}));
-  EXPECT_EQ(DescrambleCode("5A", 0x0000), Bytes({0x5A}));
+  EXPECT_EQ(DescrambleCode("00", 0xAB00), B({0xAB}));
+  EXPECT_EQ(DescrambleCode("5A", 0x0000), B({0x5A}));
   // The key runs on: the same cipher byte twice deciphers differently.
   const ByteString two = DescrambleCode("0000", 0x0000);
   ASSERT_EQ(two.size(), 2u);

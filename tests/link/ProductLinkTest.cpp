@@ -14,6 +14,7 @@
 #include "link/Crc.h"
 #include "link/Frame.h"
 #include "serial/Ticks.h"
+#include "support/Bytes.h"
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
 #include "support/SteppingClock.h"
@@ -21,11 +22,7 @@
 namespace tarvex {
 namespace {
 
-ByteString B(std::initializer_list<int> bytes) {
-  ByteString s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
+using test::B;
 
 ByteString Le(std::uint16_t v) {
   return B({v & 0xFF, v >> 8});

@@ -26,6 +26,7 @@
 #include "serial/PtyPeer.h"
 #include "serial/SerialErrors.h"
 #include "serial/Ticks.h"
+#include "support/TempDir.h"
 
 namespace tarvex {
 namespace {
@@ -434,16 +435,9 @@ class PosixLine : public ComPortTest {
  protected:
   void SetUp() override {
     ComPortTest::SetUp();
-    char tmpl[] = "/tmp/tarvex-lock-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    lockDir = tmpl;
     std::string name = peer.Path().substr(5);  // pts/N
     std::replace(name.begin(), name.end(), '/', '_');
     lockFile = lockDir + "/LCK.." + name;
-  }
-  void TearDown() override {
-    ComPortTest::TearDown();
-    std::filesystem::remove_all(lockDir);
   }
   TSerComPort& MakeLockedPort() {
     TSerComPort& p = MakePort(peer.Path());
@@ -455,7 +449,8 @@ class PosixLine : public ComPortTest {
     return p;
   }
   void WriteLock(pid_t pid) const { std::ofstream(lockFile) << std::setw(10) << pid << "\n"; }
-  std::string lockDir;
+  test::TempDir lockTemp{"tarvex-lock"};
+  std::string lockDir = lockTemp.Path();
   std::string lockFile;
 };
 

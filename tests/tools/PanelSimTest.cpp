@@ -7,16 +7,13 @@
 #include "bootloader/BootFrames.h"
 #include "link/AccessCodes.h"
 #include "link/Frame.h"
+#include "support/Bytes.h"
 #include "tools/panel-sim/PanelSim.h"
 
 namespace tarvex::panelsim {
 namespace {
 
-ByteString B(std::initializer_list<int> bytes) {
-  ByteString s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
+using test::B;
 
 const ByteString kIdentityRequest =
     B({0x0C, 0x00, 0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0xBE, 0xCB});

@@ -20,6 +20,7 @@
 
 #include "link/AccessCodes.h"
 #include "link/Frame.h"
+#include "support/TempDir.h"
 #include "support/WaitFor.h"
 
 extern char** environ;
@@ -44,10 +45,8 @@ ByteString Request(std::uint16_t param, const ByteString& data = {}) {
 class SimExecutable : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("panelsim-e2e-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    temp_ = std::make_unique<test::TempDir>("panelsim-e2e");
+    dir_ = temp_->Path();
   }
   void TearDown() override {
     if (pid_ > 0) {
@@ -59,7 +58,7 @@ class SimExecutable : public ::testing::Test {
       std::ifstream log(dir_ / "log.txt");
       std::cerr << "transcript:\n" << log.rdbuf();
     }
-    fs::remove_all(dir_);
+    temp_.reset();
   }
 
   void Start(std::vector<std::string> extra, bool viaLink = true) {
@@ -130,6 +129,8 @@ class SimExecutable : public ::testing::Test {
   }
 
   fs::path dir_;
+
+  std::unique_ptr<test::TempDir> temp_;
   pid_t pid_ = -1;
   int fd_ = -1;
 };

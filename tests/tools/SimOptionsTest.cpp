@@ -7,6 +7,7 @@
 #include <regex>
 #include <set>
 
+#include "support/TempDir.h"
 #include "tools/panel-sim/SimOptions.h"
 
 namespace tarvex::panelsim {
@@ -114,14 +115,13 @@ TEST(PortsFolder, DefaultFolderAndLowestFreeNumber) {
   ::unsetenv("XDG_CONFIG_HOME");
   if (old) ::setenv("TARVEX_PORTS_DIR", saved.c_str(), 1);
 
-  const auto dir = std::filesystem::temp_directory_path() / ("panelsim-ports-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const test::TempDir temp("panelsim-ports");
+  const std::filesystem::path dir = temp.Path();
   EXPECT_EQ(LowestFreeCom(dir.string()), 20);
   std::filesystem::create_symlink("/nonexistent", dir / "COM20");  // a dangling link still takes the name
   std::ofstream(dir / "COM21").put('x');
   EXPECT_EQ(LowestFreeCom(dir.string()), 22);
   EXPECT_EQ(LowestFreeCom(dir.string(), 3), 3);
-  std::filesystem::remove_all(dir);
 }
 #endif
 
