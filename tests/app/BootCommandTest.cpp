@@ -6,29 +6,19 @@
 #include "app/Main.h"
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
+#include "support/WindowFixture.h"
 
 namespace tarvex {
 namespace {
 
-class BootCommand : public ::testing::Test {
+class BootCommand : public test::WindowFixture {
  protected:
   void SetUp() override {
-    ResetGlobals();
-    TPlatform p = fp.Get();
-    p.ComPort = &port;
-    p.Pump = &pump;
-    frm = std::make_unique<TfrmMain>(p, std::vector<std::string>{});
+    WindowFixture::SetUp();
+    frm = std::make_unique<TfrmMain>(WiredPlatform(), std::vector<std::string>{});
     port.SetOpen(true);
     frm->TxTimer = port.AddTimerTrigger();
   }
-  void TearDown() override {
-    frm.reset();
-    ResetGlobals();
-  }
-  test::FakeComPort port;
-  test::FakePump pump;
-  test::FakePlatform fp;
-  std::unique_ptr<TfrmMain> frm;
 };
 
 TEST_F(BootCommand, SyncGoesOutOnlyBeforeTheTargetAnswered) {

@@ -20,6 +20,7 @@
 #include "support/Fakes.h"
 #include "support/SteppingClock.h"
 #include "support/TempDir.h"
+#include "support/WindowFixture.h"
 
 namespace tarvex::test {
 
@@ -185,23 +186,19 @@ inline void FillPage(std::uint32_t page, std::uint8_t seed) {
 
 // The window in boot loader mode on an open port, with a product of memory-size code 1 (128 pages,
 // verify limit 0x0803F800) and a target with the same flash size.
-class FlashFixture : public ::testing::Test {
+class FlashFixture : public WindowFixture {
  protected:
   static constexpr std::uint32_t kPages = 128;
 
   void SetUp() override {
-    ResetGlobals();
-    CommsJob.reset();
+    WindowFixture::SetUp();
     SetTickClock(&clock);
     SetImagePages(kPages);
     ProductMemSize = 1;
     ProductInfo.ProductCode = 102;
     ProductInfo.Major = 1;
     ProductInfo.Minor = 0;
-    TPlatform p = fp.Get();
-    p.ComPort = &port;
-    p.Pump = &pump;
-    frm = std::make_unique<TfrmMain>(p, std::vector<std::string>{});
+    frm = std::make_unique<TfrmMain>(WiredPlatform(), std::vector<std::string>{});
     port.SetOpen(true);
     frm->TxTimer = port.AddTimerTrigger();
     frm->PortOpen = true;
@@ -212,11 +209,8 @@ class FlashFixture : public ::testing::Test {
     LogsFolder = logs.string() + "/";
   }
   void TearDown() override {
-    frm.reset();
-    CommsJob.reset();
-    SetTickClock(nullptr);
+    WindowFixture::TearDown();
     temp_.reset();
-    ResetGlobals();
   }
 
   // Runs the exchange to its end; returns the time-outs that fired.
@@ -226,12 +220,8 @@ class FlashFixture : public ::testing::Test {
   [[nodiscard]] std::string ReportPath() const { return LogsFolder + "Verification Data.txt"; }
 
   SteppingClock clock{1000, TickLength};  // every reading a tick later: the waits pass at once
-  FakeComPort port;
-  FakePump pump;
-  FakePlatform fp;
   DebugCapture log;
   BootTarget target{kPages};
-  std::unique_ptr<TfrmMain> frm;
   std::filesystem::path logs;
   std::unique_ptr<test::TempDir> temp_;
 };

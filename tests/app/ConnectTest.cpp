@@ -6,26 +6,21 @@
 #include "serial/SerialErrors.h"
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
+#include "support/WindowFixture.h"
 
 namespace tarvex {
 namespace {
 
-class Connect : public ::testing::Test {
+class Connect : public test::WindowFixture {
  protected:
   void SetUp() override {
-    ResetGlobals();
-    CommsJob.reset();
+    WindowFixture::SetUp();
     fp.ports.names = {"COM3", "COM123", "COM1x"};
     platform = fp.Get();
     platform.ComPort = &port;
     platform.Pump = &pump;
     frm = std::make_unique<TfrmMain>(platform, std::vector<std::string>{});
     frm->FormCreate();
-  }
-  void TearDown() override {
-    frm.reset();
-    CommsJob.reset();
-    ResetGlobals();
   }
   void Select(const std::string& name) {
     const auto& items = frm->cbComPort.Items();
@@ -34,11 +29,7 @@ class Connect : public ::testing::Test {
     frm->cbComPort.SetItemIndex(static_cast<int>(it - items.begin()));
   }
 
-  test::FakePlatform fp;
-  test::FakeComPort port;
-  test::FakePump pump;
   TPlatform platform;
-  std::unique_ptr<TfrmMain> frm;
 };
 
 TEST_F(Connect, NothingSelectedAsksForAPort) {

@@ -8,6 +8,7 @@
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
 #include "support/SteppingClock.h"
+#include "support/WindowFixture.h"
 
 namespace tarvex {
 namespace {
@@ -22,11 +23,10 @@ class RacingClock : public test::SteppingClock {
   RacingClock() : test::SteppingClock(1000, TickLength) {}
 };
 
-class Usb : public ::testing::Test {
+class Usb : public test::WindowFixture {
  protected:
   void SetUp() override {
-    ResetGlobals();
-    CommsJob.reset();
+    WindowFixture::SetUp();
     SetTickClock(&clock);
     SetUiMessagePump(&pump);
     fp.ports.names = {"COM3"};
@@ -36,13 +36,6 @@ class Usb : public ::testing::Test {
     frm = std::make_unique<TfrmMain>(platform, std::vector<std::string>{});
     frm->FormCreate();
     ASSERT_TRUE(frm->USBComp);
-  }
-  void TearDown() override {
-    frm.reset();
-    SetUiMessagePump(nullptr);
-    SetTickClock(nullptr);
-    CommsJob.reset();
-    ResetGlobals();
   }
   void Arrive() { frm->USBComp->Notify(TUsbDeviceEvent{true, "", "", ""}); }
   void Leave() { frm->USBComp->Notify(TUsbDeviceEvent{false, "", "", ""}); }
@@ -55,11 +48,7 @@ class Usb : public ::testing::Test {
   }
 
   RacingClock clock;
-  test::FakePlatform fp;
-  test::FakeComPort port;
-  test::FakePump pump;
   TPlatform platform;
-  std::unique_ptr<TfrmMain> frm;
 };
 
 TEST_F(Usb, FirstArrivalIsPassedOverTheSecondRefreshesTheList) {

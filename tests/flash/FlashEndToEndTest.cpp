@@ -21,6 +21,7 @@
 #include "support/Fakes.h"
 #include "support/SteppingClock.h"
 #include "support/TempDir.h"
+#include "support/WindowFixture.h"
 #include "tools/panel-sim/PanelSim.h"
 
 namespace tarvex {
@@ -39,30 +40,23 @@ class SteppingClock : public test::SteppingClock {
   SteppingClock() : test::SteppingClock(1000, TickLength) {}
 };
 
-class FlashEndToEnd : public ::testing::Test {
+class FlashEndToEnd : public test::WindowFixture {
  protected:
   void SetUp() override {
-    ResetGlobals();
-    CommsJob.reset();
+    WindowFixture::SetUp();
     SetTickClock(&clock);
     temp_ = std::make_unique<test::TempDir>("tarvex-e2e");
     logs = temp_->Path();
   }
   void TearDown() override {
-    frm.reset();
-    CommsJob.reset();
-    SetTickClock(nullptr);
+    WindowFixture::TearDown();
     temp_.reset();
-    ResetGlobals();
   }
 
   // A panel of product code 120 running firmware 1.00, identified by the window.
   void Connect(TProductConfig cfg = {}) {
     sim = std::make_unique<TPanelSim>(cfg);
-    TPlatform p = fp.Get();
-    p.ComPort = &port;
-    p.Pump = &pump;
-    frm = std::make_unique<TfrmMain>(p, ManualMode ? vector<string>{"/M"} : vector<string>{});
+    frm = std::make_unique<TfrmMain>(WiredPlatform(), ManualMode ? vector<string>{"/M"} : vector<string>{});
     LogsFolder = logs.string() + "/";
     FileReady = false;  // a new window has loaded no file
     Reopen();
@@ -166,12 +160,8 @@ class FlashEndToEnd : public ::testing::Test {
   }
 
   SteppingClock clock;
-  test::FakeComPort port;
-  test::FakePump pump;
-  test::FakePlatform fp;
   test::DebugCapture log;
   std::unique_ptr<TPanelSim> sim;
-  std::unique_ptr<TfrmMain> frm;
   std::filesystem::path logs;
   std::unique_ptr<test::TempDir> temp_;
   std::uint64_t nowMs = 0;

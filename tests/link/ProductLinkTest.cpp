@@ -18,6 +18,7 @@
 #include "support/FakeComPort.h"
 #include "support/Fakes.h"
 #include "support/SteppingClock.h"
+#include "support/WindowFixture.h"
 
 namespace tarvex {
 namespace {
@@ -82,27 +83,16 @@ class SteppingClock : public test::SteppingClock {
   SteppingClock() : test::SteppingClock(1000, 5) {}
 };
 
-class ProductLink : public ::testing::Test {
+class ProductLink : public test::WindowFixture {
  protected:
   void SetUp() override {
-    ResetGlobals();
-    CommsJob.reset();
+    WindowFixture::SetUp();
     SetDecimalSeparator('.');
     Make({});
   }
-  void TearDown() override {
-    frm.reset();
-    CommsJob.reset();
-    SetTickClock(nullptr);
-    SetUiMessagePump(nullptr);
-    ResetGlobals();
-  }
   void Make(std::vector<std::string> args) {
     frm.reset();
-    TPlatform p = fp.Get();
-    p.ComPort = &port;
-    p.Pump = &pump;
-    frm = std::make_unique<TfrmMain>(p, std::move(args));
+    frm = std::make_unique<TfrmMain>(WiredPlatform(), std::move(args));
     ManualMode = frm->Args().size() == 1 && frm->Args()[0] == "/M";
     port.SetOpen(true);
     frm->TxTimer = port.AddTimerTrigger();
@@ -126,11 +116,6 @@ class ProductLink : public ::testing::Test {
     Answer(Identity(code, major, minor, micro));
     if (!IsPeripheralProduct(code)) Answer(PanelReads("SERIAL0123456789", B({0, 0})));
   }
-
-  test::FakeComPort port;
-  test::FakePump pump;
-  test::FakePlatform fp;
-  std::unique_ptr<TfrmMain> frm;
 };
 
 TEST_F(ProductLink, PanelIsIdentifiedFrameByFrame) {
