@@ -42,6 +42,7 @@ void TfrmMain::RefreshPortList() {
 
 void TfrmMain::ClosePort() {
   IComPort* port = platform_.ComPort;
+  Boot.StopAwaiting();
   if (TxTimer != 0) {
     if (port != nullptr) port->RemoveTrigger(TxTimer);
     TxTimer = 0;

@@ -84,6 +84,9 @@ class TBootSession {
   void OnBytes(std::string_view bytes);
   // The reply timer expired: the frame goes again, or the command is given up.
   void OnTimeout();
+  // Bytes come one at a time again: before the line closes, as the port keeps its data-available
+  // length across a close and would otherwise hold back the next product's short replies.
+  void StopAwaiting();
 
  private:
   void Judge();
@@ -91,8 +94,6 @@ class TBootSession {
   void SendAddress(std::uint32_t addr);
   // After a block: true when it was the last block of the last page.
   bool Advance(std::uint8_t cmd);
-  // Bytes come one at a time again.
-  void StopAwaiting();
 
   TBootFields f_;
   IBootActions& act_;

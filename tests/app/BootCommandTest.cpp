@@ -86,6 +86,21 @@ TEST_F(BootCommand, FramesUseTheTimerOfTheCommandInProgress) {
   EXPECT_EQ(port.TakeWritten(), "");
 }
 
+TEST_F(BootCommand, APortClosedWhileABlockIsAwaitedWholeHandsBytesOverOneByOneAgain) {
+  PageList = {{0, kFlashBase, kFlashBase + 255}};
+  PageIdx = 0;
+  frm->StartAddr = kFlashBase;
+  frm->EndAddr = kFlashBase + 255;
+  frm->ComsState = TComsState::csConnected;
+  BootloaderMode = true;
+  frm->SendBootCommand(0x11);
+  for (int i = 0; i < 3; ++i) port.Receive(std::string(1, '\x79'));  // command, address, block ACK
+  EXPECT_EQ(port.triggerLength, 257);
+  // The lead is pulled mid-block: the next product's short replies must not wait for 257 bytes.
+  frm->ClosePort();
+  EXPECT_EQ(port.triggerLength, 1);
+}
+
 TEST_F(BootCommand, ClosedPortEndsTheUpdateAtOnceAndSaysSo) {
   frm->ComsState = TComsState::csConnected;
   frm->FlashInProgress = true;

@@ -29,6 +29,7 @@ class FakeComPort : public IComPort {
   std::string rx;                    // received, not yet taken
   std::map<std::uint16_t, Timer> timers;
   int flushIn = 0, flushOut = 0, opens = 0, closes = 0;
+  std::uint16_t triggerLength = 1;  // kept across a close, as the real port keeps it
 
   void SetComNumber(std::uint16_t number) override { number_ = number; }
   [[nodiscard]] std::uint16_t ComNumber() const override { return number_; }
@@ -77,6 +78,10 @@ class FakeComPort : public IComPort {
   void PutString(const std::string& bytes) override {
     RequireOpen();
     if (!bytes.empty()) written.push_back(bytes);
+  }
+  void SetTriggerLength(std::uint16_t length) override {
+    RequireOpen();
+    triggerLength = length;
   }
   void FlushInBuffer() override {
     RequireOpen();
