@@ -300,7 +300,7 @@ void TSerComPort::FlushInBuffer() {
 
 void TSerComPort::SetTriggerLength(std::uint16_t length) {
   if (!Gate()) return;
-  // The property stays: the next open starts from it again.
+  // Saved with the triggers at a close and restored at the next open.
   FDispatcher->ChangeLengthTrigger(length);
 }
 

@@ -32,7 +32,8 @@ class IComPort {
   virtual void FlushInBuffer() = 0;
   virtual void FlushOutBuffer() = 0;
   // The data-available event waits until this many bytes are there (1: each byte as it comes),
-  // so a reply of known length arrives whole rather than byte by byte. Until the port closes.
+  // so a reply of known length arrives whole rather than byte by byte. Kept across a close and
+  // the next open, as the triggers are: whoever raises it lowers it again.
   virtual void SetTriggerLength(std::uint16_t length) { (void)length; }
 
   // Events, always delivered on the user-interface thread.

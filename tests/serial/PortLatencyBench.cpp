@@ -4,7 +4,6 @@
 // time the process used per round trip (waiting must not spin a core).
 #include <benchmark/benchmark.h>
 #include <poll.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "serial/BenchPort.h"
 #include "serial/ComPort.h"
 #include "serial/PlainMessagePump.h"
 #include "serial/PtyPeer.h"
@@ -19,13 +19,6 @@
 
 namespace tarvex::test {
 namespace {
-
-double CpuSeconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 void BM_OneByteRoundTrip(benchmark::State& state) {
   TPlainMessagePump pump;
@@ -42,11 +35,7 @@ void BM_OneByteRoundTrip(benchmark::State& state) {
   });
   {
     TSerComPort port;
-    port.Baud = 115200;
-    port.AutoOpen = false;
-    port.PromptForPort = false;
-    port.SetComNumber(1);
-    port.DevicePath = [&](int) { return std::optional<std::string>(peer.Path()); };
+    SetUpOnPeer(port, peer);
     std::size_t got = 0;
     port.OnTriggerAvail = [&](std::uint16_t count) {
       for (std::uint16_t i = 0; i < count; ++i) port.GetChar();

@@ -5,7 +5,6 @@
 // same run, against a minimal blocking read/write loop: the floor the line itself sets.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "serial/BenchPort.h"
 #include "serial/ComPort.h"
 #include "serial/PlainMessagePump.h"
 #include "serial/PtyPeer.h"
@@ -25,13 +25,6 @@ namespace {
 constexpr int kExchanges = 3000;
 const std::string kReply = "\x79";
 const std::string kNextFrame = "\x31\xCE";
-
-double CpuSeconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // The panel: each exchange a reply out and the whole next frame back; microseconds each.
 std::vector<double> PlayPanel(PtyPeer& peer) {
@@ -65,11 +58,7 @@ void BM_ExchangeTurnaround(benchmark::State& state) {
       TPlainMessagePump pump;
       SetUiMessagePump(&pump);
       TSerComPort port;
-      port.Baud = 115200;
-      port.AutoOpen = false;
-      port.PromptForPort = false;
-      port.SetComNumber(1);
-      port.DevicePath = [&](int) { return std::optional<std::string>(peer.Path()); };
+      SetUpOnPeer(port, peer);
       port.OnTriggerAvail = [&](std::uint16_t count) {
         for (std::uint16_t i = 0; i < count; ++i) port.GetChar();
         port.PutString(kNextFrame);
